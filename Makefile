@@ -1,0 +1,42 @@
+# Entry points: make demo, make test (each installs what is missing first).
+SHELL := /bin/bash
+VENV := .venv
+PY := $(VENV)/bin/python
+MESON := $(VENV)/bin/meson
+BUILD := build
+ASAN_BUILD := build-asan
+JOBS ?= $(shell nproc)
+
+.PHONY: setup build test test-cpp test-python demo bench test-asan clean
+
+setup:
+	@bash scripts/setup.sh
+
+build: setup
+	@[ -f $(BUILD)/build.ninja ] || PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) setup $(BUILD) -Dbuildtype=release
+	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) compile -C $(BUILD) -j $(JOBS)
+
+test: build
+	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) test -C $(BUILD) --print-errorlogs
+	@bash scripts/pytest-all.sh $(BUILD)
+
+demo: build
+	@PYTHONPATH=$(BUILD) $(PY) examples/demo.py
+
+bench: build
+	@bash scripts/setup.sh libfec-dev
+	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) compile -C $(BUILD) -j $(JOBS)
+	@PYTHONPATH=$(BUILD) bash scripts/bench-all.sh $(BUILD)
+
+test-asan: setup
+	@[ -f $(ASAN_BUILD)/build.ninja ] || PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) setup $(ASAN_BUILD) \
+	  -Dbuildtype=debugoptimized -Db_sanitize=address,undefined -Db_lundef=false
+	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) compile -C $(ASAN_BUILD) -j $(JOBS)
+	@UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PATH=$(abspath $(VENV))/bin:$$PATH \
+	  $(MESON) test -C $(ASAN_BUILD) --print-errorlogs
+	@LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  PYTHONPATH=$(ASAN_BUILD) $(PY) -m pytest -q -p no:cacheprovider tests/python
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,62 @@
+// The module entry: multi-phase initialisation with one exec step that adds
+// every class and function, in a fixed order, stopping at the first failure.
+#include "python/registry.hpp"
+
+namespace vatel::python {
+namespace {
+
+using ClassEntry = const ClassDefBase& (*)();
+using FunctionEntry = const FunctionDef& (*)();
+
+struct Addition {
+  ClassEntry cls = nullptr;
+  FunctionEntry function = nullptr;
+};
+
+// The registration order of the module (and of __all__).
+const Addition kAdditions[] = {
+    // Single-carrier demodulators.
+    {demodulate::bpsk_demod},
+    {demodulate::qpsk_demod},
+    // Single-carrier modulators.
+    {modulate::bpsk_mod},
+    {modulate::qpsk_mod},
+};
+
+int exec_module(PyObject* module) noexcept {
+  try {
+    if (!PyModule_Check(module)) raise_wrong_type(module, "PyModule");
+    for (const Addition& a : kAdditions) {
+      const bool ok = a.cls ? add_class(module, a.cls()) : add_function(module, a.function());
+      if (!ok) return -1;
+    }
+    return 0;
+  } catch (...) {
+    translate_exception();
+    return -1;
+  }
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "vatel_sdr",
+    "",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace vatel::python
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_vatel_sdr() {
+  return PyModuleDef_Init(&vatel::python::module_def);
+}
