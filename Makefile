@@ -36,7 +36,7 @@ test-asan: setup
 	  $(MESON) test -C $(ASAN_BUILD) --print-errorlogs
 	@LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  PYTHONPATH=$(ASAN_BUILD) $(PY) -m pytest -q -p no:cacheprovider tests/python
+	  PYTHONPATH=$(ASAN_BUILD):$(ASAN_BUILD)/tests/python/probe $(PY) -m pytest -q -p no:cacheprovider tests/python
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -9,6 +9,6 @@ venvs=(.venv)
 status=0
 for v in "${venvs[@]}"; do
   echo "== pytest on $("$v/bin/python" -c 'import sys; print(sys.version.split()[0])') ($v)"
-  PYTHONPATH="$build" "$v/bin/python" -m pytest -q -p no:cacheprovider tests/python || status=$?
+  PYTHONPATH="$build:$build/tests/python/probe" "$v/bin/python" -m pytest -q -p no:cacheprovider tests/python || status=$?
 done
 exit $status

@@ -721,36 +721,41 @@ PyObject* invoke_method(PyObject* self_obj, const Signature& sig, PyObject** slo
 
 template <auto F>
 struct Entry {
-  static inline Signature sig;
+  // Filled when the callable is declared; a function-local static, so it
+  // exists whenever a declaration runs.
+  static Signature& signature() {
+    static Signature s;
+    return s;
+  }
   static constexpr std::size_t max_params = 32;
 
   static PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) noexcept {
     return guarded([&] {
       PyObject* slots[max_params] = {};
-      bind_fastcall(sig, args, nargs, kwnames, slots);
-      return invoke_method<F>(self, sig, slots);
+      bind_fastcall(signature(), args, nargs, kwnames, slots);
+      return invoke_method<F>(self, signature(), slots);
     });
   }
   static PyObject* noargs_method(PyObject* self, PyObject*) noexcept {
-    return guarded([&] { return invoke_method<F>(self, sig, nullptr); });
+    return guarded([&] { return invoke_method<F>(self, signature(), nullptr); });
   }
   static PyObject* fastcall_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) noexcept {
     return guarded([&] {
       PyObject* slots[max_params] = {};
-      bind_fastcall(sig, args, nargs, kwnames, slots);
-      return invoke_function<F>(sig, slots);
+      bind_fastcall(signature(), args, nargs, kwnames, slots);
+      return invoke_function<F>(signature(), slots);
     });
   }
   static PyObject* noargs_function(PyObject*, PyObject*) noexcept {
-    return guarded([&] { return invoke_function<F>(sig, nullptr); });
+    return guarded([&] { return invoke_function<F>(signature(), nullptr); });
   }
   static PyObject* getter(PyObject* self, void*) noexcept {
-    return guarded([&] { return invoke_method<F>(self, sig, nullptr); });
+    return guarded([&] { return invoke_method<F>(self, signature(), nullptr); });
   }
   static PyObject* repr(PyObject* self) noexcept {
-    return guarded([&] { return invoke_method<F>(self, sig, nullptr); });
+    return guarded([&] { return invoke_method<F>(self, signature(), nullptr); });
   }
   // `==` and `!=` against another object of the class; NotImplemented
   // otherwise.
@@ -771,12 +776,15 @@ struct Entry {
 
 template <class C, auto F>
 struct Constructor {
-  static inline Signature sig;
+  static Signature& signature() {
+    static Signature s;
+    return s;
+  }
   static PyObject* tp_new(PyTypeObject*, PyObject* args, PyObject* kwargs) noexcept {
     return guarded([&] {
       PyObject* slots[32] = {};
-      bind_tuple(sig, args, kwargs, slots);
-      return invoke_function<F>(sig, slots);
+      bind_tuple(signature(), args, kwargs, slots);
+      return invoke_function<F>(signature(), slots);
     });
   }
 };
@@ -845,7 +853,7 @@ class ClassDef : public ClassDefBase {
   // its parameters are named by the class's signature.
   template <auto F>
   ClassDef&& init() && {
-    Constructor<C, F>::sig = Signature::parse(class_signature_, name_, "__new__");
+    Constructor<C, F>::signature() = Signature::parse(class_signature_, name_, "__new__");
     new_ = &Constructor<C, F>::tp_new;
     return std::move(*this);
   }
@@ -853,7 +861,7 @@ class ClassDef : public ClassDefBase {
   // A method; "name($self, ...)" gives its name and parameters.
   template <auto F>
   ClassDef&& def(std::string_view signature, std::string_view doc = {}) && {
-    Signature& sig = Entry<F>::sig;
+    Signature& sig = Entry<F>::signature();
     sig = Signature::parse(signature, name_);
     const char* doc_text = keep(sig.text_signature + "\n--\n\n" + std::string(doc));
     if (sig.params.empty())
@@ -869,7 +877,7 @@ class ClassDef : public ClassDefBase {
   // A static method: "name(params)" without $self.
   template <auto F>
   ClassDef&& def_static(std::string_view signature, std::string_view doc = {}) && {
-    Signature& sig = Entry<F>::sig;
+    Signature& sig = Entry<F>::signature();
     sig = Signature::parse(signature, name_);
     const char* doc_text = keep(sig.text_signature + "\n--\n\n" + std::string(doc));
     if (sig.params.empty())
@@ -885,7 +893,7 @@ class ClassDef : public ClassDefBase {
   // A read-only attribute; F reads the receiver (shared borrow).
   template <auto F>
   ClassDef&& prop(std::string_view name, std::string_view doc = {}) && {
-    Entry<F>::sig = Signature::parse(std::string(name) + "($self)", name_);
+    Entry<F>::signature() = Signature::parse(std::string(name) + "($self)", name_);
     getset_.push_back({keep(std::string(name)), &Entry<F>::getter, nullptr,
                        doc.empty() ? nullptr : keep(std::string(doc)), nullptr});
     return std::move(*this);
@@ -893,7 +901,7 @@ class ClassDef : public ClassDefBase {
 
   template <auto F>
   ClassDef&& repr() && {
-    Entry<F>::sig = Signature::parse("__repr__($self)", name_);
+    Entry<F>::signature() = Signature::parse("__repr__($self)", name_);
     repr_ = &Entry<F>::repr;
     return std::move(*this);
   }
@@ -927,7 +935,7 @@ class FunctionDef {
   template <auto F>
   static FunctionDef make(std::string_view signature, std::string_view doc = {}) {
     FunctionDef d;
-    Signature& sig = Entry<F>::sig;
+    Signature& sig = Entry<F>::signature();
     sig = Signature::parse(signature, {});
     d.name_ = sig.name;
     d.doc_ = sig.text_signature + "\n--\n\n" + std::string(doc);

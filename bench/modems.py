@@ -1,0 +1,56 @@
+"""Throughput of the single-carrier modems and the cost of a small call."""
+import time
+
+import numpy as np
+
+import vatel_sdr as v
+
+N = 10_000_000
+
+
+def best(fn, repeat=5):
+    times = []
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t0)
+    return min(times)
+
+
+def main():
+    rng = np.random.default_rng(1)
+    bits = rng.integers(0, 2, N, dtype=np.uint8)
+    iq = (rng.normal(size=N) + 1j * rng.normal(size=N)).astype(np.complex64)
+    rows = []
+
+    mod = v.BpskMod(48000.0, 1000.0, 1.0)
+    rows.append(("BpskMod.process", N / best(lambda: mod.process(bits)), "samples/s", 200e6))
+    qmod = v.QpskMod(48000.0, 1000.0, 1.0)
+    rows.append(("QpskMod.process", N / 2 / best(lambda: qmod.process(bits)), "samples/s", None))
+    demod = v.BpskDemod(1.0)
+    rows.append(("BpskDemod.process", N / best(lambda: demod.process(iq)), "samples/s", 1e9))
+    qdemod = v.QpskDemod(1.0)
+    rows.append(("QpskDemod.process", N / best(lambda: qdemod.process(iq)), "samples/s", None))
+
+    calls = 1_000_000
+    set_gain = demod.set_gain
+
+    def many_calls():
+        for _ in range(calls):
+            set_gain(1.0)
+
+    ns = best(many_calls, 3) / calls * 1e9
+    rows.append(("BpskDemod.set_gain", ns, "ns/call", None))
+
+    print(f"{'benchmark':24} {'value':>14} {'unit':10} target")
+    for name, value, unit, target in rows:
+        tgt = ""
+        if target is not None:
+            tgt = f">= {target:.0e}  {'ok' if value >= target else 'BELOW'}"
+        if unit == "ns/call":
+            tgt = f"< 100  {'ok' if value < 100 else 'ABOVE'}"
+        print(f"{name:24} {value:14.4g} {unit:10} {tgt}")
+
+
+if __name__ == "__main__":
+    main()
