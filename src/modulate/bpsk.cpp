@@ -7,15 +7,21 @@ namespace {
 
 VATEL_INLINE void bpsk_mod_kernel_body(dsp::Rotator& osc, const std::uint8_t* bits, cf32* out,
                                        std::size_t n, float gain) {
-  osc.run(n, [&](std::size_t i, cf32 p) { out[i] = dsp::mix(bpsk_map(bits[i]), p, gain); });
+  // A local copy keeps the phasor in registers: the output stores could
+  // otherwise alias the oscillator's fields.
+  dsp::Rotator o = osc;
+  o.run(n, [&](std::size_t i, cf32 p) { out[i] = dsp::mix(bpsk_map(bits[i]), p, gain); });
+  osc = o;
 }
 
 // n symbols from 2n bytes.
 VATEL_INLINE void qpsk_mod_kernel_body(dsp::Rotator& osc, const std::uint8_t* bits, cf32* out,
                                        std::size_t n, float gain) {
-  osc.run(n, [&](std::size_t i, cf32 p) {
+  dsp::Rotator o = osc;
+  o.run(n, [&](std::size_t i, cf32 p) {
     out[i] = dsp::mix(qpsk_map(bits[2 * i], bits[2 * i + 1]), p, gain);
   });
+  osc = o;
 }
 
 }  // namespace

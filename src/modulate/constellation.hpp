@@ -27,12 +27,15 @@ struct QamTable {
 // The table of order 16, 64 or 256 (built on first use); nullptr otherwise.
 const QamTable* qam_table(unsigned order) noexcept;
 
-VATEL_INLINE cf32 bpsk_map(std::uint8_t bit) {
-  return (bit & 1u) ? cf32{-1.0f, 0.0f} : cf32{1.0f, 0.0f};
-}
+// Lookups rather than conditionals: random bits would defeat a branch
+// predictor in the modulators' loops.
+inline constexpr float kBpskLevel[2] = {1.0f, -1.0f};
+inline constexpr float kQpskLevel[2] = {kQpskC, -kQpskC};
+
+VATEL_INLINE cf32 bpsk_map(std::uint8_t bit) { return {kBpskLevel[bit & 1u], 0.0f}; }
 
 VATEL_INLINE cf32 qpsk_map(std::uint8_t b0, std::uint8_t b1) {
-  return {(b0 & 1u) ? -kQpskC : kQpskC, (b1 & 1u) ? -kQpskC : kQpskC};
+  return {kQpskLevel[b0 & 1u], kQpskLevel[b1 & 1u]};
 }
 
 // Maps 2m bits: the first m (most significant first) select the I level,

@@ -15,12 +15,24 @@ struct Addition {
 
 // The registration order of the module (and of __all__).
 const Addition kAdditions[] = {
-    // Single-carrier demodulators.
+    // Single-carrier and analog demodulators.
+    {demodulate::cw_envelope_demod},
+    {demodulate::am_envelope_demod},
+    {demodulate::ssb_product_demod},
+    {demodulate::fm_quadrature_demod},
+    {demodulate::pm_quadrature_demod},
     {demodulate::bpsk_demod},
     {demodulate::qpsk_demod},
-    // Single-carrier modulators.
+    {demodulate::qam_demod},
+    // Single-carrier and analog modulators.
+    {modulate::am_dsb_mod},
+    {modulate::cw_keyed_mod},
+    {modulate::fm_phase_accum_mod},
+    {modulate::pm_direct_phase_mod},
+    {modulate::ssb_phasing_mod},
     {modulate::bpsk_mod},
     {modulate::qpsk_mod},
+    {modulate::qam_mod},
 };
 
 int exec_module(PyObject* module) noexcept {

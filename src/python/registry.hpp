@@ -6,13 +6,34 @@
 namespace vatel::python {
 
 namespace demodulate {
+const ClassDefBase& cw_envelope_demod();
+const ClassDefBase& am_envelope_demod();
+const ClassDefBase& ssb_product_demod();
+const ClassDefBase& fm_quadrature_demod();
+const ClassDefBase& pm_quadrature_demod();
 const ClassDefBase& bpsk_demod();
 const ClassDefBase& qpsk_demod();
+const ClassDefBase& qam_demod();
 }  // namespace demodulate
 
 namespace modulate {
+const ClassDefBase& am_dsb_mod();
+const ClassDefBase& cw_keyed_mod();
+const ClassDefBase& fm_phase_accum_mod();
+const ClassDefBase& pm_direct_phase_mod();
+const ClassDefBase& ssb_phasing_mod();
 const ClassDefBase& bpsk_mod();
 const ClassDefBase& qpsk_mod();
+const ClassDefBase& qam_mod();
 }  // namespace modulate
+
+namespace ofdm {
+const ClassDefBase& ofdm_config();
+const ClassDefBase& ofdm_mod();
+const FunctionDef& generate_ofdm_preamble();
+// Adds the OFDM classes and functions in registration order; false at the
+// first failure (with the error set).
+bool register_module(PyObject* module);
+}  // namespace ofdm
 
 }  // namespace vatel::python

@@ -1,0 +1,25 @@
+#include "demodulate/qam.hpp"
+
+#include "core/checked.hpp"
+#include "demodulate/decider.hpp"
+
+namespace vatel::demodulate {
+
+core::Result<QamDemod> QamDemod::create(std::uint32_t order, float gain) {
+  const modulate::QamTable* t = modulate::qam_table(order);
+  if (t == nullptr) return core::error("QamDemod: order must be 16, 64, or 256");
+  return QamDemod(*t, gain);
+}
+
+core::Buffer<std::uint8_t> QamDemod::process(std::span<const cf32> iq) {
+  const std::size_t k = 2 * table_.bits_per_axis;
+  core::Buffer<std::uint8_t> out(core::checked_mul(iq.size(), k, "QamDemod output"));
+  const float gain = gain_;
+  for (std::size_t i = 0; i < iq.size(); ++i) {
+    const cf32 y{iq[i].real() * gain, iq[i].imag() * gain};
+    qam_decide(table_, y, out.data() + i * k);
+  }
+  return out;
+}
+
+}  // namespace vatel::demodulate
