@@ -25,6 +25,7 @@ demo: build
 
 bench: build
 	@bash scripts/setup.sh libfec-dev
+	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) setup --reconfigure $(BUILD) >/dev/null
 	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) compile -C $(BUILD) -j $(JOBS)
 	@PYTHONPATH=$(BUILD) bash scripts/bench-all.sh $(BUILD)
 

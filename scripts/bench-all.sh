@@ -7,7 +7,7 @@ for b in bench/*.py; do
   echo "== $b"
   PYTHONPATH="$build" .venv/bin/python "$b"
 done
-for b in "$build"/bench_*; do
+for b in "$build"/bench/bench_*; do
   [ -x "$b" ] || continue
   echo "== $b"
   "$b"

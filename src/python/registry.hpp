@@ -36,4 +36,10 @@ const FunctionDef& generate_ofdm_preamble();
 bool register_module(PyObject* module);
 }  // namespace ofdm
 
+namespace ofdm_frame {
+const ClassDefBase& codec_cache();
+// Adds the frame-link classes in order; false with the error set on failure.
+bool register_module(PyObject* module);
+}  // namespace ofdm_frame
+
 }  // namespace vatel::python

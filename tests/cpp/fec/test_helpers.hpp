@@ -1,0 +1,57 @@
+#pragma once
+// Shared helpers of the FEC tests.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/panic.hpp"
+
+// Expects `stmt` to stop with a Panic whose message is exactly `text`.
+#define EXPECT_PANIC_TEXT(stmt, text)                                     \
+  do {                                                                    \
+    try {                                                                 \
+      stmt;                                                               \
+      ADD_FAILURE() << "no panic from " #stmt;                            \
+    } catch (const ::vatel::core::Panic& p) {                             \
+      EXPECT_EQ(p.message(), std::string(text));                          \
+    }                                                                     \
+  } while (0)
+
+// Expects `stmt` to stop with a Panic whose message contains `text`.
+#define EXPECT_PANIC_HAS(stmt, text)                                      \
+  do {                                                                    \
+    try {                                                                 \
+      stmt;                                                               \
+      ADD_FAILURE() << "no panic from " #stmt;                            \
+    } catch (const ::vatel::core::Panic& p) {                             \
+      EXPECT_NE(p.message().find(text), std::string::npos) << p.message();   \
+    }                                                                     \
+  } while (0)
+
+namespace vatel::fec::test {
+
+inline std::vector<std::uint8_t> random_bits(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::uint8_t> v(n);
+  for (auto& b : v) b = static_cast<std::uint8_t>(rng() & 1u);
+  return v;
+}
+
+inline std::vector<std::uint8_t> random_bytes(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::uint8_t> v(n);
+  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+  return v;
+}
+
+// Bit 0 -> +1.0, bit 1 -> -1.0.
+inline std::vector<float> to_soft(const std::vector<std::uint8_t>& bits) {
+  std::vector<float> s(bits.size());
+  for (std::size_t i = 0; i < bits.size(); ++i) s[i] = (bits[i] & 1u) ? -1.0f : 1.0f;
+  return s;
+}
+
+}  // namespace vatel::fec::test
