@@ -1,0 +1,54 @@
+#include "modulate/ft8.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "codec/ft8.hpp"
+
+namespace vatel::modulate {
+namespace {
+
+VATEL_INLINE void fsk_burst_kernel_body(const std::uint8_t* symbols, std::size_t n_symbols, std::size_t sps,
+                                        float spacing, float base_hz, float fs, float gain, cf32* out) {
+  dsp::Rotator osc;  // phasor 1 + 0j, counter 0, carried across symbols
+  for (std::size_t s = 0; s < n_symbols; ++s) {
+    const float a = ((spacing * static_cast<float>(symbols[s]) + base_hz) * dsp::kTwoPi) / fs;
+    ::sincosf(a, &osc.step_im, &osc.step_re);
+    cf32* o = out + s * sps;
+    for (std::size_t n = 0; n < sps; ++n) {
+      osc.advance();
+      // The sample takes the phasor before any renormalisation at this
+      // advance; the rescaled phasor serves from the next advance on.
+      o[n] = cf32(osc.re * gain, osc.im * gain);
+      if ((++osc.counter & 1023u) == 0) osc.renormalise();
+    }
+  }
+}
+
+VATEL_INLINE void rf_shift_kernel_body(dsp::Rotator& osc, cf32* iq, std::size_t n) {
+  osc.run(n, [&](std::size_t i, cf32 p) { iq[i] = dsp::mix(iq[i], p, 1.0f); });
+}
+
+}  // namespace
+
+VATEL_FMA_KERNEL(void, fsk_burst_kernel,
+                 (const std::uint8_t* symbols, std::size_t n_symbols, std::size_t sps, float spacing,
+                  float base_hz, float fs, float gain, cf32* out),
+                 (symbols, n_symbols, sps, spacing, base_hz, fs, gain, out))
+VATEL_FMA_KERNEL(void, rf_shift_kernel, (dsp::Rotator & osc, cf32* iq, std::size_t n), (osc, iq, n))
+
+core::Result<core::Buffer<cf32>> Ft8Mod::modulate(std::span<const std::uint8_t> tones) const {
+  if (tones.size() != codec::ft8::kDataTones)
+    return core::error("Ft8Mod.modulate: expected 58 tone indices, got " + std::to_string(tones.size()));
+  const auto symbols = codec::ft8::channel_symbols(
+      std::span<const std::uint8_t, codec::ft8::kDataTones>(tones.data(), codec::ft8::kDataTones));
+  core::Buffer<cf32> out(kBurstSamples);
+  fsk_burst_kernel(symbols.data(), symbols.size(), kSamplesPerSymbol, kSpacing, base_hz_, fs_, gain_, out.data());
+  if (rf_hz_ != 0.0f) {
+    dsp::Rotator rf(rf_hz_, fs_);
+    rf_shift_kernel(rf, out.data(), out.size());
+  }
+  return out;
+}
+
+}  // namespace vatel::modulate
