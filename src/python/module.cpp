@@ -33,6 +33,19 @@ const Addition kAdditions[] = {
     {modulate::bpsk_mod},
     {modulate::qpsk_mod},
     {modulate::qam_mod},
+    // FT8 and FT4.
+    {ft8::ft8_mod},
+    {ft8::ft8_demod},
+    {ft8::ft8_codec},
+    {ft8::ft4_mod},
+    {ft8::ft4_demod},
+    {ft8::ft4_codec},
+    {nullptr, ft8::ft8_sync_function},
+    {nullptr, ft8::ft4_sync_function},
+    {nullptr, ft8::ft8_pack_standard},
+    {nullptr, ft8::ft8_pack_free_text},
+    {nullptr, ft8::ft8_pack_telemetry},
+    {nullptr, ft8::ft8_unpack},
 };
 
 int exec_module(PyObject* module) noexcept {

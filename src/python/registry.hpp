@@ -36,6 +36,21 @@ const FunctionDef& generate_ofdm_preamble();
 bool register_module(PyObject* module);
 }  // namespace ofdm
 
+namespace ft8 {
+const ClassDefBase& ft8_mod();
+const ClassDefBase& ft8_demod();
+const ClassDefBase& ft8_codec();
+const ClassDefBase& ft4_mod();
+const ClassDefBase& ft4_demod();
+const ClassDefBase& ft4_codec();
+const FunctionDef& ft8_sync_function();
+const FunctionDef& ft4_sync_function();
+const FunctionDef& ft8_pack_standard();
+const FunctionDef& ft8_pack_free_text();
+const FunctionDef& ft8_pack_telemetry();
+const FunctionDef& ft8_unpack();
+}  // namespace ft8
+
 namespace ofdm_frame {
 const ClassDefBase& codec_cache();
 // Adds the frame-link classes in order; false with the error set on failure.
