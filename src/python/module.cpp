@@ -55,6 +55,7 @@ int exec_module(PyObject* module) noexcept {
       const bool ok = a.cls ? add_class(module, a.cls()) : add_function(module, a.function());
       if (!ok) return -1;
     }
+    if (!ofdm::register_module(module)) return -1;
     if (!ofdm_frame::register_module(module)) return -1;
     return 0;
   } catch (...) {

@@ -1,0 +1,129 @@
+#pragma once
+// Forward and inverse FFT blocks of one fixed length on FFTW (single
+// precision).  The forward transform is unnormalised; the inverse is scaled
+// by 1/n, so an IfftBlock followed by an FftBlock restores its input.
+//
+// Each block plans its own transform (FFTW_ESTIMATE, so planning is quick and
+// leaves the buffers alone) and never shares a plan with another block; a
+// copy of a block shares its plan, which is safe because the plan only runs
+// through FFTW's new-array execute.  The planner is not thread-safe, so every
+// planner and plan-destruction call holds one process-wide mutex.
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "core/block.hpp"
+#include "core/types.hpp"
+
+namespace vatel::multicarrier {
+
+// 64-byte aligned storage, so that FFTW's vector kernels apply to every
+// block buffer (a plan is made for one alignment).
+template <class T>
+struct AlignedAllocator {
+  using value_type = T;
+  static constexpr std::align_val_t kAlign{64};
+  AlignedAllocator() = default;
+  template <class U>
+  AlignedAllocator(const AlignedAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(::operator new(n * sizeof(T), kAlign));
+  }
+  void deallocate(T* p, std::size_t) noexcept { ::operator delete(p, kAlign); }
+  friend bool operator==(const AlignedAllocator&, const AlignedAllocator&) { return true; }
+};
+using AlignedSamples = std::vector<cf32, AlignedAllocator<cf32>>;
+
+namespace detail {
+struct FftwPlan;  // fftwf_plan behind a handle that destroys it under the mutex
+// An out-of-place plan from `in` to `out` (FFTW's in-place kernels for one
+// transform are about half as fast).
+std::shared_ptr<FftwPlan> make_plan(std::size_t n, bool inverse, cf32* in, cf32* out);
+// Runs the plan from `in` to `out` (distinct arrays, aligned like the
+// planned ones); `in` is left unchanged.
+void execute(const FftwPlan& plan, cf32* in, cf32* out) noexcept;
+// True when `p` has the alignment the plans are made for.
+bool plan_aligned(const cf32* p) noexcept;
+}  // namespace detail
+
+class FftBlock {
+ public:
+  using Input = cf32;
+  using Output = cf32;
+
+  explicit FftBlock(std::size_t n);
+  FftBlock(const FftBlock& o)
+      : in_(o.in_.size()), work_(o.work_.size()), plan_(o.plan_), n_(o.n_) {}
+  FftBlock& operator=(const FftBlock& o) {
+    if (this != &o) *this = FftBlock(o);
+    return *this;
+  }
+  FftBlock(FftBlock&& o) noexcept
+      : in_(std::move(o.in_)), work_(std::move(o.work_)), plan_(std::move(o.plan_)),
+        n_(std::exchange(o.n_, 0)) {}
+  FftBlock& operator=(FftBlock&& o) noexcept {
+    in_ = std::move(o.in_);
+    work_ = std::move(o.work_);
+    plan_ = std::move(o.plan_);
+    n_ = std::exchange(o.n_, 0);
+    return *this;
+  }
+
+  // X[k] = sum_t x[t] e^(-j 2 pi k t / n) of input[0..n) into output[0..n);
+  // returns n, or 0 without writing when a slice is shorter than n.
+  std::size_t process(std::span<const cf32> input, std::span<cf32> output) noexcept;
+  std::size_t size() const noexcept { return n_; }
+
+ private:
+  AlignedSamples in_;    // the input copy: the caller's input stays untouched
+  AlignedSamples work_;  // the result when the output is not aligned for the plan
+  std::shared_ptr<detail::FftwPlan> plan_;
+  std::size_t n_ = 0;
+};
+
+class IfftBlock {
+ public:
+  using Input = cf32;
+  using Output = cf32;
+
+  explicit IfftBlock(std::size_t n);
+  IfftBlock(const IfftBlock& o)
+      : in_(o.in_.size()), work_(o.work_.size()), plan_(o.plan_), n_(o.n_), scale_(o.scale_) {}
+  IfftBlock& operator=(const IfftBlock& o) {
+    if (this != &o) *this = IfftBlock(o);
+    return *this;
+  }
+  IfftBlock(IfftBlock&& o) noexcept
+      : in_(std::move(o.in_)), work_(std::move(o.work_)), plan_(std::move(o.plan_)),
+        n_(std::exchange(o.n_, 0)), scale_(o.scale_) {}
+  IfftBlock& operator=(IfftBlock&& o) noexcept {
+    in_ = std::move(o.in_);
+    work_ = std::move(o.work_);
+    plan_ = std::move(o.plan_);
+    n_ = std::exchange(o.n_, 0);
+    scale_ = o.scale_;
+    return *this;
+  }
+
+  // x[t] = (1/n) sum_k X[k] e^(+j 2 pi k t / n); returns n, or 0 without
+  // writing when a slice is shorter than n.
+  std::size_t process(std::span<const cf32> input, std::span<cf32> output) noexcept;
+  std::size_t size() const noexcept { return n_; }
+  float scale() const noexcept { return scale_; }
+
+ private:
+  AlignedSamples in_;    // the input copy
+  AlignedSamples work_;  // the unscaled transform
+  std::shared_ptr<detail::FftwPlan> plan_;
+  std::size_t n_ = 0;
+  float scale_ = 1.0f;
+};
+
+static_assert(core::Block<FftBlock>);
+static_assert(core::Block<IfftBlock>);
+
+}  // namespace vatel::multicarrier

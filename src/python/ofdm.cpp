@@ -1,0 +1,190 @@
+// Python classes and functions of the OFDM physical layer.
+#include <optional>
+
+#include "modulate/ofdm.hpp"
+#include "multicarrier/config.hpp"
+#include "python/registry.hpp"
+#include "sync/ofdm_sync.hpp"
+
+namespace vatel::python {
+
+VATEL_PY_CLASS(vatel::multicarrier::OfdmConfig);
+VATEL_PY_CLASS(vatel::modulate::OfdmMod);
+
+namespace ofdm {
+namespace {
+
+using vatel::modulate::OfdmMod;
+using vatel::multicarrier::OfdmConfig;
+
+// An array argument whose data is taken only when the body asks for it, so
+// that the constructor's checks run in their documented order: the dtype is
+// checked at conversion, contiguity when taken.
+template <class T>
+struct LaterArray {
+  Object array;
+  std::span<const T> take() const {
+    auto [p, n] = array_data(array.get());
+    return {static_cast<const T*>(p), n};
+  }
+};
+
+}  // namespace
+}  // namespace ofdm
+
+template <class T>
+struct Arg<ofdm::LaterArray<T>> {
+  ofdm::LaterArray<T> v;
+  explicit Arg(PyObject* o) {
+    check_array(o, numpy_type_of<T>());
+    v.array = Object::borrow(o);
+  }
+  const ofdm::LaterArray<T>& get() const { return v; }
+};
+
+namespace ofdm {
+namespace {
+
+core::Result<OfdmConfig> new_config(std::size_t n_fft, std::size_t cp_len,
+                                    const LaterArray<std::int32_t>& data_carriers,
+                                    const LaterArray<std::int32_t>& pilot_carrier_indices,
+                                    const LaterArray<cf32>& pilot_carrier_values, float fs,
+                                    float rf_hz, float gain, std::string_view constellation,
+                                    std::optional<std::size_t> edge_guard) {
+  const auto indices = pilot_carrier_indices.take();
+  const auto values = pilot_carrier_values.take();
+  if (auto r = OfdmConfig::check_pilot_lengths(indices.size(), values.size()); !r)
+    return r.error();
+  auto order = multicarrier::parse_constellation(constellation);
+  if (!order) return order.error();
+  const auto data = data_carriers.take();
+  return OfdmConfig::create(n_fft, cp_len, data, indices, values, fs, rf_hz, gain, order.value(),
+                            edge_guard);
+}
+
+std::size_t group_delay(const OfdmConfig&, std::size_t num_taps) {
+  return OfdmConfig::tx_lowpass_group_delay(num_taps);
+}
+
+OfdmMod new_mod(const OfdmConfig& cfg) { return OfdmMod(cfg); }
+
+core::Buffer<cf32> preamble(const OfdmConfig& cfg, std::size_t num_repeats,
+                            std::size_t repeat_len, std::optional<std::size_t> training_n_fft,
+                            std::optional<std::size_t> training_cp_len) {
+  sync::ofdm_sync::OfdmPreambleParams params;
+  params.num_repeats = num_repeats;
+  params.repeat_len = repeat_len;
+  // A training symbol needs both sizes; one alone is ignored.
+  if (training_n_fft && training_cp_len)
+    params.with_training_symbol.emplace(*training_n_fft, *training_cp_len);
+  return sync::ofdm_sync::generate_ofdm_preamble(params, cfg);
+}
+
+bool equal(const OfdmConfig& a, const OfdmConfig& b) { return a == b; }
+
+// The binding layer shapes a method from its parameter list, so callables
+// without arguments are bound as free functions of the receiver.
+OfdmConfig with_dvb_t_scrambler(const OfdmConfig& c) { return c.with_dvb_t_scrambler(); }
+core::Result<void> validate_frame(const OfdmConfig& c) { return c.validate_frame(); }
+std::size_t bits_per_ofdm_symbol(const OfdmConfig& c) { return c.bits_per_ofdm_symbol(); }
+std::size_t samples_per_ofdm_symbol(const OfdmConfig& c) { return c.samples_per_ofdm_symbol(); }
+std::size_t occupied_half_carriers(const OfdmConfig& c) { return c.occupied_half_carriers(); }
+
+}  // namespace
+
+const ClassDefBase& ofdm_config() {
+  static const ClassDef<OfdmConfig> def =
+      ClassDef<OfdmConfig>::make(
+          "OfdmConfig(n_fft, cp_len, data_carriers, pilot_carrier_indices, "
+          "pilot_carrier_values, fs, rf_hz, gain, constellation, edge_guard=None)",
+          "An OFDM link: carrier plan, signal settings and the frame-layer chain. With an "
+          "empty data_carriers array and edge_guard set, the data carriers are the contiguous "
+          "span inside the guard, around DC and the pilots. The with_ builders return a new "
+          "configuration.")
+          .init<&new_config>()
+          .def<&OfdmConfig::with_inner_fec>("with_inner_fec($self, kind, code='')",
+                                            "Sets the inner code: none, ldpc with a code name, "
+                                            "or a convolutional kind with a puncture rate.")
+          .def<&OfdmConfig::with_outer_fec>("with_outer_fec($self, kind, a=0, b=0)",
+                                            "Sets the outer code: none, bch (t=a) or rs "
+                                            "(n=a, n_parity=b).")
+          .def<&OfdmConfig::with_scrambler>(
+              "with_scrambler($self, poly, width, seed=1, per_frame_random=False, "
+              "position='before_outer')",
+              "Sets an LFSR scrambler (poly 0: none) and its position.")
+          .def<&with_dvb_t_scrambler>("with_dvb_t_scrambler($self)",
+                                                  "Sets DVB-T energy dispersal before the "
+                                                  "outer code.")
+          .def<&OfdmConfig::with_header_crc>("with_header_crc($self, kind)",
+                                             "Sets the header CRC: none, crc16 or crc32.")
+          .def<&OfdmConfig::with_payload_crc>("with_payload_crc($self, kind)",
+                                              "Sets the payload CRC: none, crc16 or crc32.")
+          .def<&OfdmConfig::with_header_format>("with_header_format($self, kind)",
+                                                "Sets the header format: vatel_sdr, none or "
+                                                "dvb_tps.")
+          .def<&OfdmConfig::with_interleaver>("with_interleaver($self, stage, rows, cols)",
+                                              "Sets a block interleaver at the inner or outer "
+                                              "stage (a zero dimension: none).")
+          .def<&OfdmConfig::with_conv_interleaver>(
+              "with_conv_interleaver($self, stage, branches=12, depth=17)",
+              "Sets a convolutional interleaver at the inner or outer stage (a zero "
+              "parameter: none).")
+          .def<&OfdmConfig::with_ldpc_decode_rule>("with_ldpc_decode_rule($self, kind, scale=0.75)",
+                                                   "Sets the LDPC check-node rule.")
+          .def<&OfdmConfig::with_symbol_window>("with_symbol_window($self, roll_off)",
+                                                "Sets the symbol taper length (0: off).")
+          .def<&OfdmConfig::with_rx_window_backoff>("with_rx_window_backoff($self, backoff)",
+                                                    "Sets the receiver's FFT-window back-off "
+                                                    "in samples.")
+          .def<&OfdmConfig::with_tx_lowpass>("with_tx_lowpass($self, num_taps, stopband_db=60.0)",
+                                             "Sets the transmit low-pass, its cutoff just "
+                                             "outside the occupied band.")
+          .def<&group_delay>("tx_lowpass_group_delay($self, num_taps)",
+                             "The transmit low-pass delay in samples for num_taps.")
+          .def<&OfdmConfig::tx_lowpass_fits_guard>(
+              "tx_lowpass_fits_guard($self, num_taps, roll_off=0, backoff=None)",
+              "Whether taper and filter delay fit inside the cyclic prefix around the "
+              "receive window (backoff None: half the prefix).")
+          .def<&OfdmConfig::tx_lowpass_suggested_taps>(
+              "tx_lowpass_suggested_taps($self, stopband_db=60.0)",
+              "A Kaiser estimate of the taps the transmit low-pass needs.")
+          .def<&validate_frame>("validate_frame($self)",
+                                            "Checks the frame-layer settings for consistency.")
+          .prop<&bits_per_ofdm_symbol>("bits_per_ofdm_symbol",
+                                                   "Bits carried by one OFDM symbol.")
+          .prop<&samples_per_ofdm_symbol>("samples_per_ofdm_symbol",
+                                                      "n_fft + cp_len.")
+          .prop<&occupied_half_carriers>("occupied_half_carriers",
+                                                     "The largest absolute carrier index.")
+          .eq<&equal>();
+  return def;
+}
+
+const ClassDefBase& ofdm_mod() {
+  static const ClassDef<OfdmMod> def =
+      ClassDef<OfdmMod>::make("OfdmMod(cfg)",
+                              "OFDM symbol modulator: bits to symbols with cyclic prefix, "
+                              "mixed to the configuration's rf_hz and scaled by its gain.")
+          .init<&new_mod>()
+          .def<&OfdmMod::modulate>("modulate($self, bits)",
+                                   "Modulates bits (uint8, one per byte); the last symbol is "
+                                   "completed with zero bits.");
+  return def;
+}
+
+const FunctionDef& generate_ofdm_preamble() {
+  static const FunctionDef def = FunctionDef::make<&preamble>(
+      "generate_ofdm_preamble(cfg, num_repeats, repeat_len, training_n_fft=None, "
+      "training_cp_len=None)",
+      "The burst preamble: num_repeats copies of a repeat_len-sample segment, then a "
+      "training symbol with its prefix when both training sizes are given.");
+  return def;
+}
+
+bool register_module(PyObject* module) {
+  return add_class(module, ofdm_config()) && add_class(module, ofdm_mod()) &&
+         add_function(module, generate_ofdm_preamble());
+}
+
+}  // namespace ofdm
+}  // namespace vatel::python
