@@ -601,6 +601,12 @@ struct Traits<R (C::*)(A...) const> {
   using Args = std::tuple<A...>;
   using Self = const C&;
 };
+template <class R, class... A>
+struct Traits<R (*)(A...) noexcept> : Traits<R (*)(A...)> {};
+template <class R, class C, class... A>
+struct Traits<R (C::*)(A...) noexcept> : Traits<R (C::*)(A...)> {};
+template <class R, class C, class... A>
+struct Traits<R (C::*)(A...) const noexcept> : Traits<R (C::*)(A...) const> {};
 
 // The holder of one C++ parameter type: objects of module classes are taken
 // by reference (shared borrow), everything else by value.
@@ -615,10 +621,20 @@ struct Holders<std::tuple<A...>> {
 };
 
 template <class Tuple>
-struct DropFirst;
+struct DropFirst {
+  using type = std::tuple<>;
+};
 template <class A, class... Rest>
 struct DropFirst<std::tuple<A, Rest...>> {
   using type = std::tuple<Rest...>;
+};
+template <class Tuple>
+struct FirstOf {
+  using type = void;
+};
+template <class A, class... Rest>
+struct FirstOf<std::tuple<A, Rest...>> {
+  using type = A;
 };
 
 // Converts slots into holders in parameter order: the first failure ends the
@@ -662,8 +678,9 @@ template <auto F>
 struct MethodShape {
   using T = Traits<decltype(F)>;
   static constexpr bool member = std::is_member_function_pointer_v<decltype(F)>;
-  using SelfRef = std::conditional_t<member, typename T::Self,
-                                     std::tuple_element_t<0, typename T::Args>>;
+  // A member's receiver is its class; a free function's is its first parameter.
+  using SelfRef =
+      std::conditional_t<member, typename T::Self, typename FirstOf<typename T::Args>::type>;
   using C = std::remove_cvref_t<SelfRef>;
   static constexpr bool exclusive = !std::is_const_v<std::remove_reference_t<SelfRef>>;
   using Params = std::conditional_t<member, typename T::Args, typename DropFirst<typename T::Args>::type>;

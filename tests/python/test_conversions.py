@@ -197,6 +197,15 @@ def test_class_objects():
         c.count = 3
 
 
+def test_members_without_parameters():
+    c = p.Counter(4)
+    assert c.doubled() == 8
+    c.reset()
+    assert c.count == 0
+    with pytest.raises(TypeError):
+        c.doubled(1)
+
+
 def test_object_arguments_and_borrows():
     a, b = p.Counter(1), p.Counter(10)
     assert a.add_from(b) == 11

@@ -14,6 +14,9 @@ using namespace vatel::python;
 struct Counter {
   std::int64_t count = 0;
   std::string label;
+  // Members with no parameters and noexcept members bind like any other.
+  std::int64_t doubled() const noexcept { return 2 * count; }
+  void reset() noexcept { count = 0; }
 };
 
 struct Pair {
@@ -103,6 +106,8 @@ const ClassDefBase& counter_class() {
           .def<&peek>("peek($self, other)")
           .def<&clone>("clone($self)")
           .def<&boom>("boom($self)")
+          .def<&Counter::doubled>("doubled($self)")
+          .def<&Counter::reset>("reset($self)")
           .prop<&count>("count", "The count.")
           .prop<&label>("label")
           .repr<&repr>()
