@@ -63,6 +63,72 @@ def analog():
     print(f"  64-QAM at 22 dB: BER {np.count_nonzero(rx != bits) / bits.size:.2e}")
 
 
+def ft8():
+    fs = 12000.0
+    snr_db = -15.0
+    print(f"FT8: a CQ and its reply in one 15 s slot at {snr_db:.0f} dB SNR in 2500 Hz")
+    messages = [("CQ", "K1ABC", "FN42", 20, 3), ("K1ABC", "W9XYZ", "EN37", 64, 6)]
+    n = int(15 * fs)
+    slot = np.zeros(n, np.complex64)
+    for call_to, call_de, extra, k, s in messages:
+        tones = v.Ft8Codec.encode(v.ft8_pack_standard(call_to, call_de, extra))
+        burst = v.Ft8Mod(fs, 200.0 + 6.25 * k, 0.0, 1.0).modulate(tones)
+        slot[s * 1920:s * 1920 + burst.size] += burst
+    # Unit-power signals: the noise power in 2500 Hz sets the SNR.
+    sigma2 = 10 ** (-snr_db / 10) * fs / 2500.0
+    slot += (rng.normal(0, math.sqrt(sigma2 / 2), n)
+             + 1j * rng.normal(0, math.sqrt(sigma2 / 2), n)).astype(np.complex64)
+    found = {}
+    for cand in v.ft8_sync(slot, fs, 200.0, 3000.0, -10, 30, 20):
+        payload = v.Ft8Codec.decode_soft(cand["llr"])
+        if payload is not None and payload not in found:
+            found[payload] = cand
+    for payload, cand in found.items():
+        m = v.ft8_unpack(payload)
+        text = " ".join(m[key] for key in ("call_to", "call_de", "extra") if key in m)
+        hz = 200.0 + 6.25 * cand["freq_bin"]
+        print(f"  t={cand['time_sym'] * 0.16:5.2f} s  f={hz:7.2f} Hz  {text}")
+    if len(found) != len(messages):
+        print(f"  decoded {len(found)} of {len(messages)}")
+
+
+def ofdm(png_path):
+    fs = 1.0e6
+    pilots_idx = np.array([-21, -7, 7, 21], np.int32)
+    pilots_val = np.array([1, 1, 1, -1], np.complex64)
+    cfg = v.OfdmConfig(64, 16, np.zeros(0, np.int32), pilots_idx, pilots_val, fs, 0.0, 1.0, "qam16", 4)
+    bits = rng.integers(0, 2, 4 * 52 * 200, dtype=np.uint8)
+    iq = v.OfdmMod(cfg).modulate(bits)
+    # Each symbol is 16 prefix samples then 64 body samples: the FFT of a body
+    # shows the carriers the plan uses.
+    bodies = iq.reshape(-1, 80)[:, 16:]
+    psd = np.fft.fftshift((np.abs(np.fft.fft(bodies, axis=1)) ** 2).mean(axis=0))
+    occupied = np.count_nonzero(psd > psd.max() * 1e-3)
+    print(f"OFDM: 64-point FFT, 16-sample prefix, 16-QAM: {iq.size} samples,"
+          f" {occupied} of 64 bins occupied ({occupied / 64 * fs / 1e3:.0f} kHz of {fs / 1e3:.0f} kHz)")
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        return
+    freqs = (np.arange(64) - 32) * fs / 64 / 1e3
+    fig, ax = plt.subplots(figsize=(7, 3.5))
+    ax.plot(freqs, 10 * np.log10(psd / psd.max() + 1e-12))
+    ax.set_xlabel("frequency (kHz)")
+    ax.set_ylabel("power (dB)")
+    ax.set_title("OFDM symbol spectrum")
+    ax.set_ylim(-80, 5)
+    fig.tight_layout()
+    fig.savefig(png_path)
+    print(f"  spectrum saved to {png_path}")
+
+
 if __name__ == "__main__":
+    import pathlib
+
     single_carrier()
     analog()
+    ft8()
+    ofdm(pathlib.Path(__file__).with_name("ofdm_spectrum.png"))
