@@ -163,6 +163,7 @@ Signature Signature::parse(std::string_view text, std::string_view class_name,
   s.name = callable.empty() ? std::string(text.substr(0, open)) : std::string(callable);
   std::string_view inner = text.substr(open + 1, close - open - 1);
   bool first = true;
+  std::vector<std::string> hidden;  // defaults shown as "..."
   while (!trim(inner).empty()) {
     const std::size_t comma = inner.find(',');
     std::string_view item = trim(inner.substr(0, comma));
@@ -180,8 +181,18 @@ Signature Signature::parse(std::string_view text, std::string_view class_name,
       ++s.required;
     } else {
       s.params.emplace_back(trim(item.substr(0, eq)));
-      s.defaults.emplace_back(trim(item.substr(eq + 1)));
+      std::string_view value = trim(item.substr(eq + 1));
+      // "=...32": the default is 32 but the text signature shows "...".
+      if (value.size() > 3 && value.substr(0, 3) == "...") {
+        value.remove_prefix(3);
+        hidden.emplace_back(value);
+      }
+      s.defaults.emplace_back(value);
     }
+  }
+  for (const std::string& h : hidden) {
+    const std::size_t at = s.text_signature.find("=..." + h);
+    s.text_signature.erase(at + 4, h.size());
   }
   VATEL_ENSURE(s.params.size() <= 32, "too many parameters");
   s.display = s.class_name.empty() ? s.name + "()" : s.class_name + "." + s.name + "()";
@@ -313,7 +324,11 @@ Arg<BytesArg>::Arg(PyObject* o) {
 }
 
 PyObject* DictArg::find(const char* key) const {
-  PyObject* v = PyDict_GetItemString(dict, key);
+  // Unlike PyDict_GetItemString, a failing lookup (a key whose comparison
+  // raises) is reported, not taken for an absent key.
+  Object k = Object::steal(PyUnicode_FromString(key));
+  PyObject* v = PyDict_GetItemWithError(dict, k.get());
+  if (!v && PyErr_Occurred()) throw PyError{};
   return v;
 }
 

@@ -245,7 +245,8 @@ struct Signature {
   std::string text_signature;        // "name(params)" as written
   std::string display;               // "Cls.name()" or "name()"
 
-  // Parses "name($self, a, b=1.0)"; `callable` overrides the name (the
+  // Parses "name($self, a, b=1.0)"; a default written "...32" is 32 but
+  // appears as "..." in the text signature.  `callable` overrides the name (the
   // constructor of class C is "C(...)" but displays as "C.__new__()").
   static Signature parse(std::string_view text, std::string_view class_name,
                          std::string_view callable = {});
@@ -878,6 +879,9 @@ class ClassDef : public ClassDefBase {
   // A method; "name($self, ...)" gives its name and parameters.
   template <auto F>
   ClassDef&& def(std::string_view signature, std::string_view doc = {}) && {
+    // A member inherited from a base class would be called on the wrong
+    // native type; the class must name it itself.
+    static_assert(std::is_same_v<typename MethodShape<F>::C, C>, "method bound to another class");
     Signature& sig = Entry<F>::signature();
     sig = Signature::parse(signature, name_);
     const char* doc_text = keep(sig.text_signature + "\n--\n\n" + std::string(doc));

@@ -46,6 +46,17 @@ const Addition kAdditions[] = {
     {nullptr, ft8::ft8_pack_free_text},
     {nullptr, ft8::ft8_pack_telemetry},
     {nullptr, ft8::ft8_unpack},
+    // PSK31.
+    {psk31::varicode_encoder},
+    {psk31::varicode_decoder},
+    {psk31::bpsk31_mod},
+    {psk31::qpsk31_mod},
+    {psk31::bpsk31_demod},
+    {psk31::bpsk31_decider},
+    {psk31::qpsk31_demod},
+    {psk31::psk31_stream},
+    {nullptr, psk31::psk31_sync_function},
+    {nullptr, psk31::best_psk31_sync_function},
 };
 
 int exec_module(PyObject* module) noexcept {

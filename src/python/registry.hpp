@@ -51,6 +51,19 @@ const FunctionDef& ft8_pack_telemetry();
 const FunctionDef& ft8_unpack();
 }  // namespace ft8
 
+namespace psk31 {
+const ClassDefBase& varicode_encoder();
+const ClassDefBase& varicode_decoder();
+const ClassDefBase& bpsk31_mod();
+const ClassDefBase& qpsk31_mod();
+const ClassDefBase& bpsk31_demod();
+const ClassDefBase& bpsk31_decider();
+const ClassDefBase& qpsk31_demod();
+const ClassDefBase& psk31_stream();
+const FunctionDef& psk31_sync_function();
+const FunctionDef& best_psk31_sync_function();
+}  // namespace psk31
+
 namespace ofdm_frame {
 const ClassDefBase& codec_cache();
 // Adds the frame-link classes in order; false with the error set on failure.

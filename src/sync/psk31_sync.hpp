@@ -1,0 +1,41 @@
+#pragma once
+// PSK31 carrier search: a waterfall of one step per symbol and one bin per
+// 31.25 Hz, a noise floor from medians, runs of cells that stand out and are
+// peaks across frequency, and BPSK31 soft bits of every run long enough.
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "core/result.hpp"
+#include "core/types.hpp"
+
+namespace vatel::sync::psk31_sync {
+
+struct Psk31SyncResult {
+  std::vector<float> soft_bits;  // from the run's start, at most n_bits
+  std::size_t time_sym = 0;      // the run starts at sample time_sym * sps
+  std::size_t freq_bin = 0;
+  float carrier_hz = 0.0f;       // base_hz + freq_bin * 31.25
+  float score = 0.0f;            // mean log power over the run's cells
+};
+
+// Waterfall cells the search may allocate; a wider span is refused.
+inline constexpr std::size_t kMaxCells = std::size_t{1} << 27;
+
+// The median of the values (NaN compares as neither less nor greater); the
+// mean of the two middle values for an even count.  0 for no values.
+float median_f32(std::vector<float> values);
+
+// Demodulates the run starting at step time_sym in bin freq_bin into at most
+// n_bits BPSK31 soft values and appends the candidate.
+void record_candidate(std::vector<Psk31SyncResult>& out, std::size_t time_sym, std::size_t freq_bin,
+                      std::span<const cf32> iq, std::size_t n_bits, float base_hz, float score, float fs);
+
+// Candidates, best score first, at most max_cand.  Impossible geometry gives
+// none; a span of more than kMaxCells waterfall cells is an error.
+core::Result<std::vector<Psk31SyncResult>> psk31_sync(std::span<const cf32> iq, float fs, float base_hz,
+                                                      float max_hz, std::size_t min_carrier_syms,
+                                                      float peak_margin_db, std::size_t n_bits,
+                                                      std::size_t max_cand);
+
+}  // namespace vatel::sync::psk31_sync
