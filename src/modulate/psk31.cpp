@@ -64,11 +64,6 @@ core::Buffer<cf32> Bpsk31Mod::modulate_bits(std::span<const std::uint8_t> bits) 
   return out;
 }
 
-core::Buffer<cf32> Bpsk31Mod::modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
-                                            std::size_t postamble_bits) {
-  return modulate_bits(text_bits(text, preamble_bits, postamble_bits));
-}
-
 void Bpsk31Mod::reset() {
   level_ = 1.0f;
   restart_carrier();
@@ -87,11 +82,6 @@ core::Buffer<cf32> Qpsk31Mod::modulate_bits(std::span<const std::uint8_t> bits) 
   }
   mix(out);
   return out;
-}
-
-core::Buffer<cf32> Qpsk31Mod::modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
-                                            std::size_t postamble_bits) {
-  return modulate_bits(text_bits(text, preamble_bits, postamble_bits));
 }
 
 void Qpsk31Mod::reset() {

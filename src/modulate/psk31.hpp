@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <vector>
 
 #include "core/buffer.hpp"
@@ -18,12 +17,9 @@
 
 namespace vatel::modulate::psk31 {
 
-// What modulate_text sends before and after the text unless told otherwise.
-inline constexpr std::size_t kDefaultPreambleBits = 32;
-inline constexpr std::size_t kDefaultPostambleBits = 32;
-
 // The Varicode bits of a text message: the preamble zeros, the codes with
-// their separators and the postamble ones.
+// their separators and the postamble ones; either modulator's modulate_bits
+// turns them into the message's waveform.
 std::vector<std::uint8_t> text_bits(std::span<const std::uint8_t> text, std::size_t preamble_bits,
                                     std::size_t postamble_bits);
 
@@ -56,8 +52,6 @@ class Bpsk31Mod : public Psk31ModCore {
   void set_gain(float g) { Psk31ModCore::set_gain(g); }
   // A zero bit reverses the phase, any other value keeps it.
   core::Buffer<cf32> modulate_bits(std::span<const std::uint8_t> bits);
-  core::Buffer<cf32> modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
-                                   std::size_t postamble_bits);
   // Back to level +1 with the carrier at its start.
   void reset();
 
@@ -71,8 +65,6 @@ class Qpsk31Mod : public Psk31ModCore {
   void set_gain(float g) { Psk31ModCore::set_gain(g); }
   // Each bit is coded into a pair that selects one of four phase rotations.
   core::Buffer<cf32> modulate_bits(std::span<const std::uint8_t> bits);
-  core::Buffer<cf32> modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
-                                   std::size_t postamble_bits);
   // Back to phase 1 + 0j, a cleared encoder and the carrier at its start.
   void reset();
 

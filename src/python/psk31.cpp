@@ -49,7 +49,7 @@ Bytes pop_bytes(VaricodeDecoder& d) { return Bytes{d.pop_bytes()}; }
 
 template <class Mod>
 core::Buffer<cf32> modulate_text(Mod& m, BytesArg text, std::uint64_t preamble_bits, std::uint64_t postamble_bits) {
-  return m.modulate_text(text.data, preamble_bits, postamble_bits);
+  return m.modulate_bits(vatel::modulate::psk31::text_bits(text.data, preamble_bits, postamble_bits));
 }
 
 core::Buffer<float> bpsk31_process(Bpsk31Demod& d, std::span<const cf32> iq) {
