@@ -6,10 +6,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 
-#include "codec/ft8.hpp"
+#include "codec/tone_code.hpp"
 
 namespace vatel::codec {
 namespace ft4 {
@@ -34,19 +33,34 @@ inline constexpr std::array<std::uint8_t, kDataTones> kDataPositions = [] {
   return p;
 }();
 
-std::array<std::uint8_t, kSymbols> channel_symbols(std::span<const std::uint8_t, kDataTones> data);
+// 48 ms symbols: 576 samples at 12 kHz, tones 12000 / 576 Hz apart (in
+// single precision).
+inline constexpr std::size_t kSamplesPerSymbol = 576;
+inline constexpr float kSpacing = 20.833334f;
+
+// FT4 as the shared templates take it (see codec/tone_code.hpp).
+struct Traits {
+  static constexpr const char* kName = "Ft4";
+  static constexpr std::size_t kTones = ft4::kTones;
+  static constexpr std::size_t kBitsPerTone = ft4::kBitsPerTone;
+  static constexpr std::size_t kDataTones = ft4::kDataTones;
+  static constexpr std::size_t kSymbols = ft4::kSymbols;
+  static constexpr const auto& kSync = ft4::kSync;
+  static constexpr const auto& kSyncStarts = ft4::kSyncStarts;
+  static constexpr const auto& kDataPositions = ft4::kDataPositions;
+  static constexpr const auto& kGray = ft4::kGray;
+  static constexpr std::size_t kSamplesPerSymbol = ft4::kSamplesPerSymbol;
+  static constexpr float kSpacing = ft4::kSpacing;
+  static constexpr bool kWhitened = true;
+  static constexpr const auto& kWhitening = ft4::kWhitening;
+};
+
+inline std::array<std::uint8_t, kSymbols> channel_symbols(std::span<const std::uint8_t, kDataTones> data) {
+  return tone_code::channel_symbols<Traits>(data);
+}
 
 }  // namespace ft4
 
-class Ft4Codec {
- public:
-  static std::array<std::uint8_t, ft4::kDataTones> encode_tones(const Payload& payload);
-  static std::optional<Payload> decode_llr(std::span<const float, ldpc::kN> llr);
-  static std::array<float, ldpc::kN> hard_llr(std::span<const std::uint8_t, ft4::kDataTones> tones);
-
-  static core::Result<core::Buffer<std::uint8_t>> encode(std::span<const std::uint8_t> payload);
-  static core::Result<std::optional<Payload>> decode_hard(std::span<const std::uint8_t> tones);
-  static core::Result<std::optional<Payload>> decode_soft(std::span<const float> llr);
-};
+using Ft4Codec = ToneCodec<ft4::Traits>;
 
 }  // namespace vatel::codec

@@ -7,17 +7,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 
-#include "codec/ldpc.hpp"
-#include "core/buffer.hpp"
-#include "core/result.hpp"
+#include "codec/tone_code.hpp"
 
 namespace vatel::codec {
-
-using Payload = std::array<std::uint8_t, 10>;
-
 namespace ft8 {
 
 inline constexpr std::size_t kTones = 8;
@@ -26,6 +20,8 @@ inline constexpr std::size_t kDataTones = 58;
 inline constexpr std::size_t kSymbols = 79;
 inline constexpr std::array<std::uint8_t, 7> kCostas = {3, 1, 4, 0, 6, 5, 2};
 inline constexpr std::array<std::size_t, 3> kSyncStarts = {0, 36, 72};
+// The sync blocks in the form FT4 has them: the same Costas array each time.
+inline constexpr std::array<std::array<std::uint8_t, 7>, 3> kSync = {kCostas, kCostas, kCostas};
 // Bit value v (three codeword bits, first most significant) to tone.
 inline constexpr std::array<std::uint8_t, 8> kGray = {0, 1, 3, 2, 5, 6, 4, 7};
 
@@ -36,42 +32,33 @@ inline constexpr std::array<std::uint8_t, kDataTones> kDataPositions = [] {
   return p;
 }();
 
+// 160 ms symbols: 1920 samples at 12 kHz, tones 12000 / 1920 Hz apart.
+inline constexpr std::size_t kSamplesPerSymbol = 1920;
+inline constexpr float kSpacing = 6.25f;
+
+// FT8 as the shared templates take it (see codec/tone_code.hpp).
+struct Traits {
+  static constexpr const char* kName = "Ft8";
+  static constexpr std::size_t kTones = ft8::kTones;
+  static constexpr std::size_t kBitsPerTone = ft8::kBitsPerTone;
+  static constexpr std::size_t kDataTones = ft8::kDataTones;
+  static constexpr std::size_t kSymbols = ft8::kSymbols;
+  static constexpr const auto& kSync = ft8::kSync;
+  static constexpr const auto& kSyncStarts = ft8::kSyncStarts;
+  static constexpr const auto& kDataPositions = ft8::kDataPositions;
+  static constexpr const auto& kGray = ft8::kGray;
+  static constexpr std::size_t kSamplesPerSymbol = ft8::kSamplesPerSymbol;
+  static constexpr float kSpacing = ft8::kSpacing;
+  static constexpr bool kWhitened = false;
+};
+
 // The 79 channel symbols: Costas arrays and the data tones in their places.
-std::array<std::uint8_t, kSymbols> channel_symbols(std::span<const std::uint8_t, kDataTones> data);
+inline std::array<std::uint8_t, kSymbols> channel_symbols(std::span<const std::uint8_t, kDataTones> data) {
+  return tone_code::channel_symbols<Traits>(data);
+}
 
 }  // namespace ft8
 
-// Pieces that FT8 and FT4 share.
-namespace tone_code {
-
-// The 91-bit block of a payload: bytes 0..8, byte 9 without its three spare
-// bits, then the CRC-14 of those bits.
-ldpc::Block payload_block(const Payload& payload);
-
-// b-bit data tones of a codeword (3 for FT8, 2 for FT4) through a Gray map.
-void codeword_tones(const ldpc::Codeword& cw, std::size_t bits_per_tone, const std::uint8_t* gray,
-                    std::uint8_t* tones, std::size_t n_tones);
-
-// Soft values of +10 (bit 0) and -10 (bit 1) from tones taken modulo 2^b.
-std::array<float, ldpc::kN> tone_llr(std::span<const std::uint8_t> tones, std::size_t bits_per_tone,
-                                     const std::uint8_t* gray);
-
-// LDPC decoding and CRC check; the payload bytes as sent (byte 9 masked), or
-// none.
-std::optional<Payload> decode_block(std::span<const float, ldpc::kN> llr);
-
-}  // namespace tone_code
-
-class Ft8Codec {
- public:
-  static std::array<std::uint8_t, ft8::kDataTones> encode_tones(const Payload& payload);
-  static std::optional<Payload> decode_llr(std::span<const float, ldpc::kN> llr);
-  static std::array<float, ldpc::kN> hard_llr(std::span<const std::uint8_t, ft8::kDataTones> tones);
-
-  // The checked forms a binding calls.
-  static core::Result<core::Buffer<std::uint8_t>> encode(std::span<const std::uint8_t> payload);
-  static core::Result<std::optional<Payload>> decode_hard(std::span<const std::uint8_t> tones);
-  static core::Result<std::optional<Payload>> decode_soft(std::span<const float> llr);
-};
+using Ft8Codec = ToneCodec<ft8::Traits>;
 
 }  // namespace vatel::codec

@@ -1,11 +1,11 @@
 #include "fec/bch.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
 
 #include "core/panic.hpp"
+#include "fec/error_locator.hpp"
 
 namespace vatel::fec::bch {
 
@@ -100,7 +100,6 @@ bool Bch::decode_into(std::span<const std::uint8_t> word, std::span<std::uint8_t
   VATEL_ENSURE(message.size() == k_, "BCH message buffer must be exactly k bits");
   for (std::size_t i = 0; i < k_; ++i) message[i] = word[i] & 1u;
   const auto& exp = gf_->exp;
-  const auto& log = gf_->log;
   const std::size_t two_t = 2 * t_;  // t <= 127 for any constructed code
 
   // Syndromes S_1 ... S_2t: bit i of the word is the coefficient of x^(254 - i).
@@ -119,57 +118,15 @@ bool Bch::decode_into(std::span<const std::uint8_t> word, std::span<std::uint8_t
   for (std::size_t j = 1; j <= two_t; ++j) any |= s[j] != 0;
   if (!any) return true;
 
-  // Berlekamp-Massey in GF(2^8), general form.
-  std::array<std::uint8_t, 512> lambda{}, b_poly{}, t_poly{};
-  lambda[0] = b_poly[0] = 1;
-  std::size_t l = 0, m = 1, lambda_len = 1, b_len = 1;
-  std::uint8_t b = 1;
-  for (std::size_t r = 1; r <= two_t; ++r) {
-    std::uint8_t d = s[r];
-    for (std::size_t i = 1; i <= l; ++i) d ^= gf_->mul(lambda[i], s[r - i]);
-    if (d == 0) {
-      ++m;
-      continue;
-    }
-    const std::uint8_t coef = gf_->div(d, b);
-    const bool grow = 2 * l <= r - 1;
-    if (grow) t_poly = lambda;
-    const std::size_t old_len = lambda_len;
-    for (std::size_t i = 0; i < b_len; ++i)
-      lambda[i + m] = static_cast<std::uint8_t>(lambda[i + m] ^ gf_->mul(coef, b_poly[i]));
-    lambda_len = std::max(lambda_len, b_len + m);
-    if (grow) {
-      l = r - l;
-      b_poly = t_poly;
-      b_len = old_len;
-      b = d;
-      m = 1;
-    } else {
-      ++m;
-    }
-  }
-  std::size_t deg = 0;
-  for (std::size_t i = 0; i < lambda_len; ++i)
-    if (lambda[i] != 0) deg = i;
-
-  // Chien search; roots in the shortened part (p < 255 - n) are ignored.  A
-  // polynomial of degree deg has at most deg roots.
-  std::array<unsigned, 512> e{};
-  for (std::size_t i = 1; i <= deg; ++i) e[i] = lambda[i] ? log[lambda[i]] : 0;
+  // The error locator of S_1 ... S_2t; roots in the shortened part
+  // (p < 255 - n) are ignored.
+  const error_locator::ErrorLocator loc = error_locator::berlekamp_massey(*gf_, std::span(s.data() + 1, two_t));
+  std::array<std::uint8_t, 256> roots{};
+  const std::size_t n_roots = error_locator::chien_search(*gf_, loc, roots);
   std::array<std::uint8_t, 256> flips{};
-  std::size_t n_flips = 0, n_roots = 0;
-  for (unsigned p = 0; p < 255 && n_roots < deg; ++p) {
-    unsigned sum = 1;
-    for (std::size_t i = 1; i <= deg; ++i) {
-      if (lambda[i] == 0) continue;
-      sum ^= exp[e[i]];
-      e[i] += 255 - static_cast<unsigned>(i % 255);
-      if (e[i] >= 255) e[i] -= 255;
-    }
-    if (sum != 0) continue;
-    ++n_roots;
-    if (p >= 255 - n_) flips[n_flips++] = static_cast<std::uint8_t>(p);
-  }
+  std::size_t n_flips = 0;
+  for (std::size_t i = 0; i < n_roots; ++i)
+    if (roots[i] >= 255 - n_) flips[n_flips++] = roots[i];
   if (n_flips > t_) return false;
   // The syndromes of the corrected copy, by linearity: flipping the bit of
   // power p adds alpha^(j p) to S_j.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/panic.hpp"
+#include "fec/error_locator.hpp"
 
 namespace vatel::fec::reed_solomon {
 
@@ -105,60 +106,15 @@ RsDecodeStatus ReedSolomon::decode_into(std::span<const std::uint8_t> word,
 
   // Berlekamp-Massey over S_0 ... S_(2t - 1).
   const std::size_t two_t = np & ~std::size_t{1};
-  std::array<std::uint8_t, 512> lambda{}, b_poly{}, t_poly{};
-  lambda[0] = 1;
-  b_poly[0] = 1;
-  std::size_t l = 0, m = 1, lambda_len = 1, b_len = 1;
-  std::uint8_t b = 1;
-  for (std::size_t r = 0; r < two_t; ++r) {
-    std::uint8_t d = s[r];
-    for (std::size_t i = 1; i <= l; ++i) d ^= gf_.mul(lambda[i], s[r - i]);
-    if (d == 0) {
-      ++m;
-      continue;
-    }
-    const std::uint8_t coef = gf_.div(d, b);
-    const bool grow = 2 * l <= r;
-    if (grow) {
-      t_poly = lambda;
-    }
-    const std::size_t old_len = lambda_len;
-    for (std::size_t i = 0; i < b_len; ++i)
-      lambda[i + m] = static_cast<std::uint8_t>(lambda[i + m] ^ gf_.mul(coef, b_poly[i]));
-    lambda_len = std::max(lambda_len, b_len + m);
-    if (grow) {
-      l = r + 1 - l;
-      b_poly = t_poly;
-      b_len = old_len;
-      b = d;
-      m = 1;
-    } else {
-      ++m;
-    }
-  }
-  std::size_t deg = 0;
-  for (std::size_t i = 0; i < lambda_len; ++i)
-    if (lambda[i] != 0) deg = i;
+  const error_locator::ErrorLocator loc = error_locator::berlekamp_massey(gf_, std::span(s.data(), two_t));
+  const auto& lambda = loc.lambda;
+  const std::size_t deg = loc.degree;
   // More errors than the code corrects: no search can succeed.
   if (deg > np / 2) return {false, 0};
 
-  // Chien search over all 255 positions: p is a root when Lambda(alpha^-p) = 0.
-  // A polynomial of degree deg has at most deg roots, so the search stops
-  // once it has found that many.
-  std::array<unsigned, 256> e{};
+  // Chien search over all 255 positions.
   std::array<std::uint8_t, 256> roots{};
-  std::size_t n_roots = 0;
-  for (std::size_t i = 1; i <= deg; ++i) e[i] = lambda[i] ? log[lambda[i]] : 0;
-  for (unsigned p = 0; p < 255 && n_roots < deg; ++p) {
-    unsigned sum = 1;  // Lambda_0
-    for (std::size_t i = 1; i <= deg; ++i) {
-      if (lambda[i] == 0) continue;
-      sum ^= exp[e[i]];
-      e[i] += 255 - static_cast<unsigned>(i);  // times alpha^-i for the next p
-      if (e[i] >= 255) e[i] -= 255;
-    }
-    if (sum == 0) roots[n_roots++] = static_cast<std::uint8_t>(p);
-  }
+  const std::size_t n_roots = error_locator::chien_search(gf_, loc, roots);
   if (n_roots != deg) return {false, 0};
 
   // Forney: e = X Omega(X^-1) / Lambda'(X^-1) for the first root alpha^0, with

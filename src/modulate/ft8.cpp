@@ -1,9 +1,6 @@
 #include "modulate/ft8.hpp"
 
 #include <cmath>
-#include <string>
-
-#include "codec/ft8.hpp"
 
 namespace vatel::modulate {
 namespace {
@@ -36,19 +33,5 @@ VATEL_FMA_KERNEL(void, fsk_burst_kernel,
                   float base_hz, float fs, float gain, cf32* out),
                  (symbols, n_symbols, sps, spacing, base_hz, fs, gain, out))
 VATEL_FMA_KERNEL(void, rf_shift_kernel, (dsp::Rotator & osc, cf32* iq, std::size_t n), (osc, iq, n))
-
-core::Result<core::Buffer<cf32>> Ft8Mod::modulate(std::span<const std::uint8_t> tones) const {
-  if (tones.size() != codec::ft8::kDataTones)
-    return core::error("Ft8Mod.modulate: expected 58 tone indices, got " + std::to_string(tones.size()));
-  const auto symbols = codec::ft8::channel_symbols(
-      std::span<const std::uint8_t, codec::ft8::kDataTones>(tones.data(), codec::ft8::kDataTones));
-  core::Buffer<cf32> out(kBurstSamples);
-  fsk_burst_kernel(symbols.data(), symbols.size(), kSamplesPerSymbol, kSpacing, base_hz_, fs_, gain_, out.data());
-  if (rf_hz_ != 0.0f) {
-    dsp::Rotator rf(rf_hz_, fs_);
-    rf_shift_kernel(rf, out.data(), out.size());
-  }
-  return out;
-}
 
 }  // namespace vatel::modulate

@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
+#include "codec/ft8.hpp"
 #include "core/buffer.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
@@ -28,16 +30,34 @@ void rf_shift_kernel(dsp::Rotator& osc, cf32* iq, std::size_t n);
 void rf_shift_kernel_portable(dsp::Rotator& osc, cf32* iq, std::size_t n);
 void rf_shift_kernel_fma(dsp::Rotator& osc, cf32* iq, std::size_t n);
 
-class Ft8Mod {
+// The modulator of mode M (see codec/tone_code.hpp): M::kDataTones data
+// tones to one burst of M::kSymbols channel symbols.  Ft8Mod and Ft4Mod
+// name it.
+template <class M>
+class ToneBurstMod {
  public:
-  static constexpr std::size_t kSamplesPerSymbol = 1920;
-  static constexpr std::size_t kBurstSamples = 79 * kSamplesPerSymbol;  // 151680
-  static constexpr float kSpacing = 6.25f;
+  static constexpr std::size_t kSamplesPerSymbol = M::kSamplesPerSymbol;
+  static constexpr std::size_t kBurstSamples = M::kSymbols * kSamplesPerSymbol;
+  static constexpr float kSpacing = M::kSpacing;
 
-  Ft8Mod(float fs, float base_hz, float rf_hz, float gain) : fs_(fs), base_hz_(base_hz), rf_hz_(rf_hz), gain_(gain) {}
+  ToneBurstMod(float fs, float base_hz, float rf_hz, float gain)
+      : fs_(fs), base_hz_(base_hz), rf_hz_(rf_hz), gain_(gain) {}
 
-  // 58 data tones to one burst; error value for any other count.
-  core::Result<core::Buffer<cf32>> modulate(std::span<const std::uint8_t> tones) const;
+  // Error value for a tone count other than M::kDataTones.
+  core::Result<core::Buffer<cf32>> modulate(std::span<const std::uint8_t> tones) const {
+    if (tones.size() != M::kDataTones)
+      return core::error(std::string(M::kName) + "Mod.modulate: expected " + std::to_string(M::kDataTones) +
+                         " tone indices, got " + std::to_string(tones.size()));
+    const auto symbols = codec::tone_code::channel_symbols<M>(
+        std::span<const std::uint8_t, M::kDataTones>(tones.data(), M::kDataTones));
+    core::Buffer<cf32> out(kBurstSamples);
+    fsk_burst_kernel(symbols.data(), symbols.size(), kSamplesPerSymbol, kSpacing, base_hz_, fs_, gain_, out.data());
+    if (rf_hz_ != 0.0f) {
+      dsp::Rotator rf(rf_hz_, fs_);
+      rf_shift_kernel(rf, out.data(), out.size());
+    }
+    return out;
+  }
 
   float fs() const { return fs_; }
   float base_hz() const { return base_hz_; }
@@ -47,5 +67,8 @@ class Ft8Mod {
  private:
   float fs_, base_hz_, rf_hz_, gain_;
 };
+
+// 79 symbols of 1920 samples (151680), eight tones 6.25 Hz apart.
+using Ft8Mod = ToneBurstMod<codec::ft8::Traits>;
 
 }  // namespace vatel::modulate

@@ -52,6 +52,36 @@ struct Mode {
   const std::uint8_t* gray;
 };
 
+// The sync cells of mode M (see codec/tone_code.hpp), block by block in the
+// order of the blocks; a score sums its cells in this order.
+template <class M>
+inline constexpr auto kSyncCells = [] {
+  constexpr std::size_t per_block = M::kSync[0].size();
+  std::array<SyncCell, M::kSyncStarts.size() * per_block> c{};
+  for (std::size_t b = 0; b < M::kSyncStarts.size(); ++b)
+    for (std::size_t j = 0; j < per_block; ++j)
+      c[per_block * b + j] = {static_cast<std::uint8_t>(M::kSyncStarts[b] + j), M::kSync[b][j]};
+  return c;
+}();
+
+// The search geometry of mode M: rows of one symbol, bins of one tone
+// spacing; `name` starts the error texts.
+template <class M>
+constexpr Mode mode_of(const char* name) {
+  return {
+      name,
+      M::kSamplesPerSymbol,
+      M::kSpacing,
+      M::kTones,
+      M::kBitsPerTone,
+      M::kTones + 1,  // one bin beyond the tones of the highest start bin
+      M::kSymbols,    // a start row at the end of the span still has all its symbols
+      kSyncCells<M>,
+      M::kDataPositions,
+      M::kGray.data(),
+  };
+}
+
 // Waterfall cells a search may allocate (4 bytes each).  Far beyond any
 // real search (a minute of FT8 over 24 kHz is under 2 million cells); a span
 // larger than this is refused rather than risk running out of memory.

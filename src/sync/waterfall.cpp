@@ -5,40 +5,20 @@
 
 #include "core/checked.hpp"
 #include "core/cpu.hpp"
+#include "dsp/tone_bank.hpp"
 
 namespace vatel::sync::waterfall {
 namespace {
 
 constexpr std::size_t kLanes = kKernelLanes;
 
-// kLanes bins side by side: each lane runs its own phasor recurrence, so the
-// latency of one complex multiply is hidden behind the others.
+// kLanes bins at a time.
 VATEL_INLINE void log_power_kernel_body(const cf32* x, std::size_t n, const float* step_re, const float* step_im,
                                         std::size_t n_bins, float* out) {
   for (std::size_t b = 0; b < n_bins; b += kLanes) {
-    float pr[kLanes], pi[kLanes], ar[kLanes], ai[kLanes], wr[kLanes], wi[kLanes];
-    for (std::size_t k = 0; k < kLanes; ++k) {
-      pr[k] = 1.0f;
-      pi[k] = 0.0f;
-      ar[k] = 0.0f;
-      ai[k] = 0.0f;
-      wr[k] = step_re[b + k];
-      wi[k] = step_im[b + k];
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      const float xr = x[i].real(), xi = x[i].imag();
-      for (std::size_t k = 0; k < kLanes; ++k) {
-        ar[k] = std::fma(xr, pr[k], ar[k]);
-        ar[k] = std::fma(-xi, pi[k], ar[k]);
-        ai[k] = std::fma(xr, pi[k], ai[k]);
-        ai[k] = std::fma(xi, pr[k], ai[k]);
-        const float nr = std::fma(pr[k], wr[k], -(pi[k] * wi[k]));
-        const float ni = std::fma(pi[k], wr[k], pr[k] * wi[k]);
-        pr[k] = nr;
-        pi[k] = ni;
-      }
-    }
-    for (std::size_t k = 0; k < kLanes; ++k) out[b + k] = std::log(ar[k] * ar[k] + ai[k] * ai[k] + 1e-12f);
+    float power[kLanes];
+    dsp::tone_bank_powers<kLanes>(x, n, step_re + b, step_im + b, power);
+    for (std::size_t k = 0; k < kLanes; ++k) out[b + k] = std::log(power[k] + 1e-12f);
   }
 }
 
