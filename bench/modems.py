@@ -1,20 +1,11 @@
 """Throughput of the single-carrier modems and the cost of a small call."""
-import time
 
 import numpy as np
 
 import vatel_sdr as v
+from _timing import best
 
 N = 10_000_000
-
-
-def best(fn, repeat=5):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
 
 
 def main():

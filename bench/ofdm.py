@@ -7,24 +7,15 @@ When FFTW cannot be loaded, numpy.fft stands in.
 """
 import ctypes
 import ctypes.util
-import time
 
 import numpy as np
 
 import vatel_sdr as v
+from _timing import best
 
 FFTW_BACKWARD = 1
 FFTW_ESTIMATE = 1 << 6
 SAMPLES = 4_000_000  # per measurement, whatever the FFT size
-
-
-def best(fn, repeat=5):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
 
 
 def load_fftw():

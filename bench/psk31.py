@@ -1,23 +1,14 @@
 """PSK31: Psk31Stream.feed speed as a multiple of real time at 8 kHz, for
 BPSK31 and QPSK31, fed in blocks as a sound card delivers them and in one
 call; and the carrier search over the same buffer."""
-import time
 
 import numpy as np
 
 import vatel_sdr as v
+from _timing import best
 
 FS = 8000.0
 CARRIER = 1000.0
-
-
-def best_of(fn, repeat=5):
-    best = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
 
 
 def main():
@@ -40,7 +31,7 @@ def main():
             s.feed(iq)
             s.flush()
 
-        tb, to = best_of(in_blocks), best_of(at_once)
+        tb, to = best(in_blocks), best(at_once)
         print(f"Psk31Stream {mode}: {seconds:.0f} s of signal;"
               f" 4096-sample blocks {seconds / tb:8.0f} x real time ({iq.size / tb / 1e6:.1f} M samples/s),"
               f" one call {seconds / to:8.0f} x real time")
@@ -49,7 +40,7 @@ def main():
     iq = (0.3 * (rng.normal(size=n) + 1j * rng.normal(size=n))).astype(np.complex64)
     burst = v.Bpsk31Mod(FS, CARRIER, 1.0).modulate_text(text[:40])
     iq[:burst.size] += burst[:n]
-    t = best_of(lambda: v.psk31_sync(iq, FS, 250.0, 2500.0), repeat=3)
+    t = best(lambda: v.psk31_sync(iq, FS, 250.0, 2500.0), repeat=3)
     print(f"psk31_sync: 30 s at 8 kHz, 250-2500 Hz (73 bins): {t * 1e3:.1f} ms")
 
 

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-for b in bench/*.py; do
+for b in bench/[!_]*.py; do
   echo "== $b"
   PYTHONPATH="$build" .venv/bin/python "$b"
 done
