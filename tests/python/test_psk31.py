@@ -4,6 +4,8 @@ import ctypes.util
 import numpy as np
 import pytest
 from conftest import RefRotator, fma32
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import vatel_sdr as v
 
@@ -12,6 +14,7 @@ _libm.cosf.argtypes = [ctypes.c_float]
 _libm.cosf.restype = ctypes.c_float
 F = np.float32
 ROTATIONS = [1 + 0j, -1j, 1j, -1 + 0j]
+MODS = {"bpsk": v.Bpsk31Mod, "qpsk": v.Qpsk31Mod}
 
 
 def raises_panic(fn):
@@ -96,6 +99,23 @@ def test_every_byte_round_trips_and_postamble_stays_silent():
     d.push_bits(bits[1000:])
     assert d.pop_bytes() == bytes(range(128))
     assert d.pop_bytes() == b""
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.lists(st.tuples(st.integers(0, 255), st.integers(0, 9)), max_size=40))
+def test_any_text_with_any_pauses_round_trips(chars):
+    # Each character may be closed and followed by a pause of idle zeros.
+    e = v.VaricodeEncoder()
+    e.push_preamble(3)
+    for b, pause in chars:
+        e.push_byte(b)
+        if pause:
+            e.push_postamble(0)
+            e.push_preamble(pause)
+    e.push_postamble(32)  # more ones than any code: never a character
+    d = v.VaricodeDecoder()
+    d.push_bits(np.concatenate([e.drain_bits(), np.zeros(2, np.uint8)]))
+    assert d.pop_bytes() == bytes(b if b < 128 else 0 for b, _ in chars)
 
 
 def test_high_bytes_travel_as_nul():
@@ -201,6 +221,18 @@ def test_pieces_equal_one_call_with_a_running_carrier(cls, points, rng):
     assert np.array_equal(m.modulate_bits(bits), whole)
 
 
+@settings(max_examples=60, deadline=None)
+@given(st.lists(st.integers(0, 1), min_size=1, max_size=80), st.lists(st.integers(0, 80), max_size=6),
+       st.sampled_from(["bpsk", "qpsk"]))
+def test_any_split_of_a_message_gives_the_same_samples(bits, cuts, mode):
+    bits = np.array(bits, np.uint8)
+    cls = MODS[mode]
+    whole = cls(500.0, 97.0, 1.0).modulate_bits(bits)
+    m = cls(500.0, 97.0, 1.0)
+    pieces = np.concatenate([m.modulate_bits(p) for p in np.split(bits, sorted(c % (len(bits) + 1) for c in cuts))])
+    assert whole.tobytes() == pieces.tobytes()
+
+
 def test_set_gain_and_text_layout():
     m = v.Bpsk31Mod(8000, 0, 1)
     assert len(m.modulate_text(b"")) == 64 * 256
@@ -299,9 +331,6 @@ def test_stream_mode_errors(mode):
     with pytest.raises(TypeError) as err:
         v.Psk31Stream(31, 8000, 1000)
     assert str(err.value).startswith("argument 'mode': ")
-
-
-MODS = {"bpsk": v.Bpsk31Mod, "qpsk": v.Qpsk31Mod}
 
 
 @pytest.mark.parametrize("mode", ["bpsk", "qpsk"])
