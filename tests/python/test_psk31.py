@@ -317,13 +317,14 @@ def test_zero_rate_demodulator_panics_on_samples():
 
 # --- text stream ------------------------------------------------------------
 
-@pytest.mark.parametrize("mode", ["BPSK31", "bpsk", "Qpsk31", "qpsk", "bpsK31"])
+# Lower-casing is Unicode's: the Kelvin sign lower-cases to k.
+@pytest.mark.parametrize("mode", ["BPSK31", "bpsk", "Qpsk31", "qpsk", "bpsK31", "BPS\u212a"])
 def test_stream_modes_accepted(mode):
     s = v.Psk31Stream(mode, 8000, 1000)
     assert s.feed(np.zeros(0, np.complex64)) == "" and s.flush() == ""
 
 
-@pytest.mark.parametrize("mode", ["psk", "BPSK32", "bpsk 31", ""])
+@pytest.mark.parametrize("mode", ["psk", "BPSK32", "bpsk 31", "", "qpsk\u00e9"])
 def test_stream_mode_errors(mode):
     with pytest.raises(ValueError) as err:
         v.Psk31Stream(mode, 8000, 1000)
