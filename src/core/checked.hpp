@@ -2,6 +2,8 @@
 // Size arithmetic on caller-given values: every product or sum that sizes an
 // allocation goes through these, so that no size wraps.
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "core/panic.hpp"
@@ -20,6 +22,14 @@ inline std::size_t checked_add(std::size_t a, std::size_t b, const char* what = 
   if (__builtin_add_overflow(a, b, &r))
     panic(std::string(what) + " overflows: " + std::to_string(a) + " + " + std::to_string(b));
   return r;
+}
+
+// A float count as an unsigned 64-bit value with saturation: NaN, zero and
+// negatives give 0, anything from 2^64 up gives the largest value.
+inline std::uint64_t saturating_u64(float x) {
+  if (!(x > 0.0f)) return 0;
+  if (x >= 18446744073709551616.0f) return std::numeric_limits<std::uint64_t>::max();
+  return static_cast<std::uint64_t>(x);
 }
 
 }  // namespace vatel::core

@@ -1,9 +1,9 @@
 #include "demodulate/psk31.hpp"
 
 #include <cmath>
-#include <limits>
 #include <string>
 
+#include "core/checked.hpp"
 #include "core/panic.hpp"
 
 namespace vatel::demodulate::psk31 {
@@ -13,12 +13,7 @@ constexpr float kPi = 3.1415927f;
 
 }  // namespace
 
-std::size_t samples_per_symbol(float fs) {
-  const float q = std::round(fs / kSymbolRate);
-  if (!(q > 0.0f)) return 0;  // negative, zero or NaN
-  if (q >= 18446744073709551616.0f) return std::numeric_limits<std::size_t>::max();
-  return static_cast<std::size_t>(q);
-}
+std::size_t samples_per_symbol(float fs) { return core::saturating_u64(std::round(fs / kSymbolRate)); }
 
 std::vector<float> make_hann(std::size_t n) {
   if (n == 0) return {};
@@ -49,11 +44,7 @@ void Psk31DemodCore::reset() {
   acc_ = {0.0f, 0.0f};
   prev_ = {1.0f, 0.0f};
   loop_phase_ = 0.0f;
-  if (mixer_) {
-    mixer_->re = 1.0f;
-    mixer_->im = 0.0f;
-    mixer_->counter = 0;
-  }
+  if (mixer_) mixer_->restart();
 }
 
 void Psk31DemodCore::ensure_ramp() const {

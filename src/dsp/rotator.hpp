@@ -27,6 +27,13 @@ struct Rotator {
 
   cf32 phasor() const { return {re, im}; }
 
+  // Back to the phasor 1 + 0j and counter 0, keeping the step.
+  void restart() {
+    re = 1.0f;
+    im = 0.0f;
+    counter = 0;
+  }
+
   // Advances by one sample and returns the new phasor.
   VATEL_INLINE cf32 next() {
     advance();
@@ -74,12 +81,16 @@ struct Rotator {
   }
 };
 
-// Mixing of a sample onto the carrier: (x * p) * gain, with the products
-// fused as written.
+// Mixing of a sample onto the carrier: x * p, with the products fused as
+// written.
+VATEL_INLINE cf32 mix(cf32 x, cf32 p) {
+  return {std::fma(x.real(), p.real(), -(x.imag() * p.imag())), std::fma(x.imag(), p.real(), x.real() * p.imag())};
+}
+
+// (x * p) * gain.
 VATEL_INLINE cf32 mix(cf32 x, cf32 p, float gain) {
-  const float ore = std::fma(x.real(), p.real(), -(x.imag() * p.imag())) * gain;
-  const float oim = std::fma(x.imag(), p.real(), x.real() * p.imag()) * gain;
-  return {ore, oim};
+  const cf32 m = mix(x, p);
+  return {m.real() * gain, m.imag() * gain};
 }
 
 }  // namespace vatel::dsp

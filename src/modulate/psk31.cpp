@@ -1,6 +1,5 @@
 #include "modulate/psk31.hpp"
 
-#include <cmath>
 
 #include "codec/psk31.hpp"
 #include "codec/varicode.hpp"
@@ -39,17 +38,11 @@ void Psk31ModCore::shape(cf32* out, cf32 p, cf32 q) const {
 void Psk31ModCore::mix(core::Buffer<cf32>& out) {
   if (!carrier_ || out.empty()) return;
   cf32* x = out.data();
-  carrier_->run(out.size(), [x](std::size_t i, cf32 p) {
-    const float re = x[i].real(), im = x[i].imag();
-    x[i] = {std::fma(re, p.real(), -(im * p.imag())), std::fma(im, p.real(), re * p.imag())};
-  });
+  carrier_->run(out.size(), [x](std::size_t i, cf32 p) { x[i] = dsp::mix(x[i], p); });
 }
 
 void Psk31ModCore::restart_carrier() {
-  if (!carrier_) return;
-  carrier_->re = 1.0f;
-  carrier_->im = 0.0f;
-  carrier_->counter = 0;
+  if (carrier_) carrier_->restart();
 }
 
 core::Buffer<cf32> Bpsk31Mod::modulate_bits(std::span<const std::uint8_t> bits) {

@@ -183,13 +183,6 @@ bool block_or_conv_with_zero(const fec::InterleaverKind& k) {
   return k.tag != fec::InterleaverKind::Tag::None && (k.a == 0 || k.b == 0);
 }
 
-// Float to unsigned 64-bit with saturation (NaN and negatives give 0).
-std::uint64_t saturating_u64(float x) {
-  if (!(x > 0.0f)) return 0;
-  if (x >= 18446744073709551616.0f) return std::numeric_limits<std::uint64_t>::max();
-  return static_cast<std::uint64_t>(x);
-}
-
 // h / n_fft in 32-bit floats, a zero n_fft counting as 1.
 float occupied_fraction(const OfdmConfig& cfg) {
   const float h = static_cast<float>(cfg.occupied_half_carriers());
@@ -449,7 +442,7 @@ std::size_t OfdmConfig::tx_lowpass_suggested_taps(float stopband_db) const {
   const float a = std::fmax(stopband_db, 21.0f) - 8.0f;
   const float tw = std::fmax(0.5f - occupied_fraction(*this), 0.0001f);
   const float taps = std::fmax(std::ceil(a / (14.36f * tw)), 3.0f);
-  return saturating_u64(taps) | 1u;
+  return core::saturating_u64(taps) | 1u;
 }
 
 core::Result<void> OfdmConfig::validate_frame() const {

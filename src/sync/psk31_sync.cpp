@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
+#include "core/checked.hpp"
 #include "demodulate/psk31.hpp"
 #include "sync/waterfall.hpp"
 
@@ -17,9 +19,8 @@ constexpr float kBinHz = demodulate::psk31::kSymbolRate;
 std::size_t bin_count(float base_hz, float max_hz) {
   float span = max_hz - base_hz;
   if (!(span > 0.0f)) span = 0.0f;  // also NaN
-  const float q = std::ceil(span / kBinHz);
-  if (q >= 18446744073709551616.0f) return 0;
-  return static_cast<std::size_t>(q) + 1;
+  const std::uint64_t q = core::saturating_u64(std::ceil(span / kBinHz));
+  return q == std::numeric_limits<std::uint64_t>::max() ? 0 : q + 1;
 }
 
 }  // namespace
@@ -40,7 +41,8 @@ float median_f32(std::vector<float> v) {
 
 void record_candidate(std::vector<Psk31SyncResult>& out, std::size_t time_sym, std::size_t freq_bin,
                       std::span<const cf32> iq, std::size_t n_bits, float base_hz, float score, float fs) {
-  demodulate::psk31::Bpsk31Demod demod(fs, base_hz + static_cast<float>(freq_bin) * kBinHz, 1.0f);
+  const float carrier_hz = base_hz + static_cast<float>(freq_bin) * kBinHz;
+  demodulate::psk31::Bpsk31Demod demod(fs, carrier_hz, 1.0f);
   const std::size_t sps = demod.sps();
   if (sps == 0 || iq.empty() || time_sym > (iq.size() - 1) / sps) return;  // starts beyond the samples
   const std::size_t s0 = time_sym * sps;
@@ -55,7 +57,7 @@ void record_candidate(std::vector<Psk31SyncResult>& out, std::size_t time_sym, s
   r.soft_bits = std::move(soft);
   r.time_sym = time_sym;
   r.freq_bin = freq_bin;
-  r.carrier_hz = base_hz + static_cast<float>(freq_bin) * kBinHz;
+  r.carrier_hz = carrier_hz;
   r.score = score;
   out.push_back(std::move(r));
 }
