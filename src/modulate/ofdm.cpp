@@ -25,13 +25,10 @@ void map_qam(const QamTable& t, const std::uint8_t* bits, const std::size_t* bin
   }
 }
 
+// 16, 64 or 256 points; BPSK and QPSK have no QAM table (order 0).
 unsigned qam_order(ConstellationOrder c) {
-  switch (c) {
-    case ConstellationOrder::Qam16: return 16;
-    case ConstellationOrder::Qam64: return 64;
-    case ConstellationOrder::Qam256: return 256;
-    default: return 0;
-  }
+  const std::size_t bits = bits_per_point(c);
+  return bits >= 4 ? 1u << bits : 0;
 }
 
 }  // namespace

@@ -55,26 +55,25 @@ core::Result<std::optional<Bytes>> decode_soft(std::span<const float> llr) {
   return payload_or_none(Codec::decode_soft(llr));
 }
 
-Object candidates(core::Result<std::vector<sync::Ft4SyncResult>> r) {
+std::vector<Object> candidates(core::Result<std::vector<sync::Ft4SyncResult>> r) {
   if (!r.ok()) raise_value_error(r.error().message);
-  Object list = Object::steal(PyList_New(0));
+  std::vector<Object> list;
   for (const auto& c : r.value()) {
     Dict d;
     d.set("time_sym", c.time_sym)
         .set("freq_bin", c.freq_bin)
         .set("score", c.score)
         .set("llr", std::vector<float>(c.llr.begin(), c.llr.end()));
-    Object item = d.take();
-    if (PyList_Append(list.get(), item.get()) < 0) throw PyError{};
+    list.push_back(d.take());
   }
   return list;
 }
 
-Object ft8_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
+std::vector<Object> ft8_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
                 std::int32_t t_max, std::uint64_t max_cand) {
   return candidates(sync::costas::ft8_sync(iq, fs, base_hz, max_hz, t_min, t_max, max_cand));
 }
-Object ft4_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
+std::vector<Object> ft4_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
                 std::int32_t t_max, std::uint64_t max_cand) {
   return candidates(sync::ft4_sync::ft4_sync(iq, fs, base_hz, max_hz, t_min, t_max, max_cand));
 }

@@ -91,11 +91,12 @@ core::Result<Psk31Stream> make_stream(std::string_view mode, float fs, float car
   return Psk31Stream(m.value(), fs, carrier_hz, gain);
 }
 
-Object psk31_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz, std::uint64_t min_carrier_syms,
-                  float peak_margin_db, std::uint64_t n_bits, std::uint64_t max_cand) {
+std::vector<Object> psk31_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz,
+                               std::uint64_t min_carrier_syms, float peak_margin_db, std::uint64_t n_bits,
+                               std::uint64_t max_cand) {
   auto r = sync::psk31_sync::psk31_sync(iq, fs, base_hz, max_hz, min_carrier_syms, peak_margin_db, n_bits, max_cand);
   if (!r.ok()) raise_value_error(r.error().message);
-  Object list = Object::steal(PyList_New(0));
+  std::vector<Object> list;
   for (auto& c : r.value()) {
     Dict d;
     d.set("time_sym", c.time_sym)
@@ -103,8 +104,7 @@ Object psk31_sync(std::span<const cf32> iq, float fs, float base_hz, float max_h
         .set("carrier_hz", c.carrier_hz)
         .set("score", c.score)
         .set("soft_bits", std::move(c.soft_bits));
-    Object item = d.take();
-    if (PyList_Append(list.get(), item.get()) < 0) throw PyError{};
+    list.push_back(d.take());
   }
   return list;
 }
