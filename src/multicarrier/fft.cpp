@@ -56,37 +56,38 @@ bool plan_aligned(const cf32* p) noexcept {
 
 }  // namespace detail
 
-FftBlock::FftBlock(std::size_t n) : in_(n), work_(n), n_(n) {
-  if (n != 0) plan_ = detail::make_plan(n, false, in_.data(), work_.data());
+namespace detail {
+
+PlannedTransform::PlannedTransform(std::size_t n, bool inverse) : in_(n), work_(n), n_(n) {
+  if (n != 0) plan_ = make_plan(n, inverse, in_.data(), work_.data());
 }
+
+void PlannedTransform::run(const cf32* input, cf32* out) noexcept {
+  std::copy_n(input, n_, in_.data());
+  execute(*plan_, in_.data(), out);
+}
+
+}  // namespace detail
 
 std::size_t FftBlock::process(std::span<const cf32> input, std::span<cf32> output) noexcept {
-  if (input.size() < n_ || output.size() < n_ || n_ == 0) return 0;
+  const std::size_t n = t_.size();
+  if (input.size() < n || output.size() < n || n == 0) return 0;
   cf32* out = output.data();
-  std::copy_n(input.data(), n_, in_.data());
-  if (detail::plan_aligned(out)) {
-    detail::execute(*plan_, in_.data(), out);
-  } else {
-    detail::execute(*plan_, in_.data(), work_.data());
-    std::copy_n(work_.data(), n_, out);
-  }
-  return n_;
-}
-
-IfftBlock::IfftBlock(std::size_t n)
-    : in_(n), work_(n), n_(n), scale_(1.0f / static_cast<float>(n)) {
-  if (n != 0) plan_ = detail::make_plan(n, true, in_.data(), work_.data());
+  if (detail::plan_aligned(out))
+    t_.run(input.data(), out);
+  else
+    std::copy_n(t_.run(input.data()), n, out);
+  return n;
 }
 
 std::size_t IfftBlock::process(std::span<const cf32> input, std::span<cf32> output) noexcept {
-  if (input.size() < n_ || output.size() < n_ || n_ == 0) return 0;
-  std::copy_n(input.data(), n_, in_.data());
-  detail::execute(*plan_, in_.data(), work_.data());
+  const std::size_t n = t_.size();
+  if (input.size() < n || output.size() < n || n == 0) return 0;
   const float s = scale_;
   float* o = reinterpret_cast<float*>(output.data());
-  const float* w = reinterpret_cast<const float*>(work_.data());
-  for (std::size_t i = 0; i < 2 * n_; ++i) o[i] = w[i] * s;
-  return n_;
+  const float* w = reinterpret_cast<const float*>(t_.run(input.data()));
+  for (std::size_t i = 0; i < 2 * n; ++i) o[i] = w[i] * s;
+  return n;
 }
 
 }  // namespace vatel::multicarrier

@@ -48,6 +48,47 @@ std::shared_ptr<FftwPlan> make_plan(std::size_t n, bool inverse, cf32* in, cf32*
 void execute(const FftwPlan& plan, cf32* in, cf32* out) noexcept;
 // True when `p` has the alignment the plans are made for.
 bool plan_aligned(const cf32* p) noexcept;
+
+// The buffers and plan of one transform length, shared by both blocks.  A
+// copy gets buffers of its own and shares the plan; a moved-from one has
+// length 0 and transforms nothing.
+class PlannedTransform {
+ public:
+  PlannedTransform(std::size_t n, bool inverse);
+  PlannedTransform(const PlannedTransform& o)
+      : in_(o.in_.size()), work_(o.work_.size()), plan_(o.plan_), n_(o.n_) {}
+  PlannedTransform& operator=(const PlannedTransform& o) {
+    if (this != &o) *this = PlannedTransform(o);
+    return *this;
+  }
+  PlannedTransform(PlannedTransform&& o) noexcept
+      : in_(std::move(o.in_)), work_(std::move(o.work_)), plan_(std::move(o.plan_)),
+        n_(std::exchange(o.n_, 0)) {}
+  PlannedTransform& operator=(PlannedTransform&& o) noexcept {
+    in_ = std::move(o.in_);
+    work_ = std::move(o.work_);
+    plan_ = std::move(o.plan_);
+    n_ = std::exchange(o.n_, 0);
+    return *this;
+  }
+
+  std::size_t size() const noexcept { return n_; }
+  // Copies n values of `input` into the plan's input buffer (the caller's
+  // input stays untouched) and transforms them into `out`, which must be
+  // aligned like the plan's buffers.
+  void run(const cf32* input, cf32* out) noexcept;
+  // The same into the work buffer, which it returns.
+  const cf32* run(const cf32* input) noexcept {
+    run(input, work_.data());
+    return work_.data();
+  }
+
+ private:
+  AlignedSamples in_;
+  AlignedSamples work_;  // the result when the caller's output does not suit the plan
+  std::shared_ptr<FftwPlan> plan_;
+  std::size_t n_ = 0;
+};
 }  // namespace detail
 
 class FftBlock {
@@ -55,34 +96,15 @@ class FftBlock {
   using Input = cf32;
   using Output = cf32;
 
-  explicit FftBlock(std::size_t n);
-  FftBlock(const FftBlock& o)
-      : in_(o.in_.size()), work_(o.work_.size()), plan_(o.plan_), n_(o.n_) {}
-  FftBlock& operator=(const FftBlock& o) {
-    if (this != &o) *this = FftBlock(o);
-    return *this;
-  }
-  FftBlock(FftBlock&& o) noexcept
-      : in_(std::move(o.in_)), work_(std::move(o.work_)), plan_(std::move(o.plan_)),
-        n_(std::exchange(o.n_, 0)) {}
-  FftBlock& operator=(FftBlock&& o) noexcept {
-    in_ = std::move(o.in_);
-    work_ = std::move(o.work_);
-    plan_ = std::move(o.plan_);
-    n_ = std::exchange(o.n_, 0);
-    return *this;
-  }
+  explicit FftBlock(std::size_t n) : t_(n, false) {}
 
   // X[k] = sum_t x[t] e^(-j 2 pi k t / n) of input[0..n) into output[0..n);
   // returns n, or 0 without writing when a slice is shorter than n.
   std::size_t process(std::span<const cf32> input, std::span<cf32> output) noexcept;
-  std::size_t size() const noexcept { return n_; }
+  std::size_t size() const noexcept { return t_.size(); }
 
  private:
-  AlignedSamples in_;    // the input copy: the caller's input stays untouched
-  AlignedSamples work_;  // the result when the output is not aligned for the plan
-  std::shared_ptr<detail::FftwPlan> plan_;
-  std::size_t n_ = 0;
+  detail::PlannedTransform t_;
 };
 
 class IfftBlock {
@@ -90,36 +112,16 @@ class IfftBlock {
   using Input = cf32;
   using Output = cf32;
 
-  explicit IfftBlock(std::size_t n);
-  IfftBlock(const IfftBlock& o)
-      : in_(o.in_.size()), work_(o.work_.size()), plan_(o.plan_), n_(o.n_), scale_(o.scale_) {}
-  IfftBlock& operator=(const IfftBlock& o) {
-    if (this != &o) *this = IfftBlock(o);
-    return *this;
-  }
-  IfftBlock(IfftBlock&& o) noexcept
-      : in_(std::move(o.in_)), work_(std::move(o.work_)), plan_(std::move(o.plan_)),
-        n_(std::exchange(o.n_, 0)), scale_(o.scale_) {}
-  IfftBlock& operator=(IfftBlock&& o) noexcept {
-    in_ = std::move(o.in_);
-    work_ = std::move(o.work_);
-    plan_ = std::move(o.plan_);
-    n_ = std::exchange(o.n_, 0);
-    scale_ = o.scale_;
-    return *this;
-  }
+  explicit IfftBlock(std::size_t n) : t_(n, true), scale_(1.0f / static_cast<float>(n)) {}
 
   // x[t] = (1/n) sum_k X[k] e^(+j 2 pi k t / n); returns n, or 0 without
   // writing when a slice is shorter than n.
   std::size_t process(std::span<const cf32> input, std::span<cf32> output) noexcept;
-  std::size_t size() const noexcept { return n_; }
+  std::size_t size() const noexcept { return t_.size(); }
   float scale() const noexcept { return scale_; }
 
  private:
-  AlignedSamples in_;    // the input copy
-  AlignedSamples work_;  // the unscaled transform
-  std::shared_ptr<detail::FftwPlan> plan_;
-  std::size_t n_ = 0;
+  detail::PlannedTransform t_;
   float scale_ = 1.0f;
 };
 
