@@ -1,6 +1,7 @@
 #include "codec/tone_code.hpp"
 
 #include "codec/crc.hpp"
+#include "fec/bits.hpp"
 
 namespace vatel::codec::tone_code {
 
@@ -47,9 +48,8 @@ std::array<float, ldpc::kN> tone_llr(std::span<const std::uint8_t> tones, std::s
 std::optional<Payload> decode_block(std::span<const float, ldpc::kN> llr) {
   std::uint8_t bits[ldpc::kN];
   if (ldpc::ldpc_decode_soft(llr, std::span<std::uint8_t, ldpc::kN>(bits, ldpc::kN)) != 0) return std::nullopt;
-  ldpc::Block b{};
-  for (std::size_t i = 0; i < ldpc::kK; ++i)
-    if (bits[i]) b[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
+  ldpc::Block b;
+  fec::bits::pack_padded_into(std::span<const std::uint8_t>(bits, ldpc::kK), b.data());
   Payload p;
   for (std::size_t i = 0; i < 10; ++i) p[i] = b[i];
   p[9] &= 0xF8;
