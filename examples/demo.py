@@ -9,11 +9,15 @@ import vatel_sdr as v
 rng = np.random.default_rng(2026)
 
 
+def complex_noise(n, power):
+    """n samples of complex Gaussian noise of the given mean power."""
+    sigma = math.sqrt(power / 2)
+    return (rng.normal(0, sigma, n) + 1j * rng.normal(0, sigma, n)).astype(np.complex64)
+
+
 def awgn(iq, snr_db):
     """Adds complex Gaussian noise for the given Es/N0 (unit symbol energy)."""
-    sigma = math.sqrt(10 ** (-snr_db / 10) / 2)
-    noise = rng.normal(0, sigma, iq.size) + 1j * rng.normal(0, sigma, iq.size)
-    return (iq + noise).astype(np.complex64)
+    return (iq + complex_noise(iq.size, 10 ** (-snr_db / 10))).astype(np.complex64)
 
 
 def q_function(x):
@@ -76,8 +80,7 @@ def ft8():
         slot[s * 1920:s * 1920 + burst.size] += burst
     # Unit-power signals: the noise power in 2500 Hz sets the SNR.
     sigma2 = 10 ** (-snr_db / 10) * fs / 2500.0
-    slot += (rng.normal(0, math.sqrt(sigma2 / 2), n)
-             + 1j * rng.normal(0, math.sqrt(sigma2 / 2), n)).astype(np.complex64)
+    slot += complex_noise(n, sigma2)
     found = {}
     for cand in v.ft8_sync(slot, fs, 200.0, 3000.0, -10, 30, 20):
         payload = v.Ft8Codec.decode_soft(cand["llr"])
@@ -105,8 +108,7 @@ def psk31():
         burst = np.concatenate([mod.modulate_bits(np.ones(24, np.uint8)), mod.modulate_text(line)])
         iq[start * sps:start * sps + burst.size] += burst
     sigma2 = 0.25 * 10 ** (3 / 10) * fs / 2500.0
-    iq += (rng.normal(0, math.sqrt(sigma2 / 2), n)
-           + 1j * rng.normal(0, math.sqrt(sigma2 / 2), n)).astype(np.complex64)
+    iq += complex_noise(n, sigma2)
     cands = v.psk31_sync(iq, fs, 250.0, 2500.0, max_cand=20)
     # The operator clicked near 1010 Hz on the waterfall.
     best = v.best_psk31_sync(cands, 1010.0)
