@@ -171,6 +171,11 @@ struct OfdmConfig {
   friend bool operator==(const OfdmConfig&, const OfdmConfig&) = default;
 };
 
+// The configuration of the symbol modulator and demodulator of one frame
+// section: the plan and signal settings of `cfg`, the given constellation,
+// no TX low-pass, and every frame-chain setting at its default.
+OfdmConfig symbol_config(const OfdmConfig& cfg, ConstellationOrder constellation);
+
 // A string as a quoted literal with escapes, as error messages show it.
 std::string quoted(std::string_view text);
 
