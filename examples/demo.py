@@ -156,6 +156,36 @@ def ofdm(png_path):
     print(f"  spectrum saved to {png_path}")
 
 
+def dvb_t(png_path):
+    fs = v.nb_bandwidth_fs("2mhz")
+    payload = rng.integers(0, 256, 2000, dtype=np.uint8)
+    frame = v.DvbTFrameMod(v.DvbTFrameParams("1/8", "qpsk", "1/2")).modulate(payload)
+    iq = frame.iq
+    print(f"DVB-T 2K, QPSK 1/2, guard 1/8 at {fs / 1e6:.6f} MS/s: {frame.n_symbols} symbols,"
+          f" {iq.size} samples ({iq.size / fs * 1e3:.1f} ms),"
+          f" {v.nb_bandwidth_occupied_hz('2mhz') / 1e6:.1f} MHz occupied")
+    # Averaged periodogram of 2048-sample segments, as a receiver would see it.
+    seg = iq[: iq.size // 2048 * 2048].reshape(-1, 2048)
+    psd = np.fft.fftshift((np.abs(np.fft.fft(seg * np.hanning(2048), axis=1)) ** 2).mean(axis=0))
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        return
+    freqs = (np.arange(2048) - 1024) * fs / 2048 / 1e6
+    fig, ax = plt.subplots(figsize=(7, 3.5))
+    ax.plot(freqs, 10 * np.log10(psd / psd.max() + 1e-12))
+    ax.set_xlabel("frequency (MHz)")
+    ax.set_ylabel("power (dB)")
+    ax.set_title("DVB-T 2K frame spectrum, 2 MHz channel")
+    ax.set_ylim(-80, 5)
+    fig.tight_layout()
+    fig.savefig(png_path)
+    print(f"  spectrum saved to {png_path}")
+
+
 if __name__ == "__main__":
     import pathlib
 
@@ -164,3 +194,4 @@ if __name__ == "__main__":
     ft8()
     psk31()
     ofdm(pathlib.Path(__file__).with_name("ofdm_spectrum.png"))
+    dvb_t(pathlib.Path(__file__).with_name("dvb_t_spectrum.png"))
