@@ -137,6 +137,12 @@ def ofdm(png_path):
     occupied = np.count_nonzero(psd > psd.max() * 1e-3)
     print(f"OFDM: 64-point FFT, 16-sample prefix, 16-QAM: {iq.size} samples,"
           f" {occupied} of 64 bins occupied ({occupied / 64 * fs / 1e3:.0f} kHz of {fs / 1e3:.0f} kHz)")
+    save_spectrum(png_path, (np.arange(64) - 32) * fs / 64 / 1e3, psd, "frequency (kHz)",
+                  "OFDM symbol spectrum")
+
+
+def save_spectrum(png_path, freqs, psd, xlabel, title):
+    """Plots a power spectrum in dB relative to its peak, when matplotlib is there."""
     try:
         import matplotlib
 
@@ -144,12 +150,11 @@ def ofdm(png_path):
         import matplotlib.pyplot as plt
     except ImportError:
         return
-    freqs = (np.arange(64) - 32) * fs / 64 / 1e3
     fig, ax = plt.subplots(figsize=(7, 3.5))
     ax.plot(freqs, 10 * np.log10(psd / psd.max() + 1e-12))
-    ax.set_xlabel("frequency (kHz)")
+    ax.set_xlabel(xlabel)
     ax.set_ylabel("power (dB)")
-    ax.set_title("OFDM symbol spectrum")
+    ax.set_title(title)
     ax.set_ylim(-80, 5)
     fig.tight_layout()
     fig.savefig(png_path)
@@ -167,23 +172,8 @@ def dvb_t(png_path):
     # Averaged periodogram of 2048-sample segments, as a receiver would see it.
     seg = iq[: iq.size // 2048 * 2048].reshape(-1, 2048)
     psd = np.fft.fftshift((np.abs(np.fft.fft(seg * np.hanning(2048), axis=1)) ** 2).mean(axis=0))
-    try:
-        import matplotlib
-
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError:
-        return
-    freqs = (np.arange(2048) - 1024) * fs / 2048 / 1e6
-    fig, ax = plt.subplots(figsize=(7, 3.5))
-    ax.plot(freqs, 10 * np.log10(psd / psd.max() + 1e-12))
-    ax.set_xlabel("frequency (MHz)")
-    ax.set_ylabel("power (dB)")
-    ax.set_title("DVB-T 2K frame spectrum, 2 MHz channel")
-    ax.set_ylim(-80, 5)
-    fig.tight_layout()
-    fig.savefig(png_path)
-    print(f"  spectrum saved to {png_path}")
+    save_spectrum(png_path, (np.arange(2048) - 1024) * fs / 2048 / 1e6, psd, "frequency (MHz)",
+                  "DVB-T 2K frame spectrum, 2 MHz channel")
 
 
 if __name__ == "__main__":
