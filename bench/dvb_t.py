@@ -35,10 +35,10 @@ def main():
         payload = rng.integers(0, 256, n, dtype=np.uint8)
         frame_mod = v.DvbTFrameMod(v.DvbTFrameParams("1/32", constellation, rate))
         samples = frame_mod.modulate(payload).n_symbols * 2112
-        t_frame = best(lambda: frame_mod.modulate(payload), repeat=7)
+        t_frame = best(lambda: frame_mod.modulate(payload), repeat=9)
         super_payload = rng.integers(0, 256, 4 * n, dtype=np.uint8)
         super_mod = v.DvbTSuperFrameMod(v.DvbTSuperFrameParams("1/32", constellation, rate))
-        t_super = best(lambda: super_mod.modulate(super_payload), repeat=5)
+        t_super = best(lambda: super_mod.modulate(super_payload), repeat=9)
         print(f"{constellation + ' ' + rate:<14}{samples / t_frame / 1e6:>12.1f}"
               f"{4 * samples / t_super / 1e6:>18.1f}")
 
