@@ -9,6 +9,7 @@
 #include "core/panic.hpp"
 #include "demodulate/decider.hpp"
 #include "modulate/constellation.hpp"
+#include "multicarrier/cyclic_prefix.hpp"
 
 namespace vatel::demodulate::ofdm {
 namespace {
@@ -144,6 +145,56 @@ std::optional<float> evm_db(ConstellationOrder constellation, std::span<const cf
   }
   if (p <= 0.0) return std::nullopt;
   return static_cast<float>(10.0 * std::log10(e / p));
+}
+
+core::Result<OfdmDemod> OfdmDemod::create(const multicarrier::OfdmConfig& cfg,
+                                          std::string_view equalizer) {
+  if (equalizer == "training_symbol") return OfdmDemod(cfg, multicarrier::EqualizerMode::TrainingSymbol);
+  if (equalizer == "pilot_interp") return OfdmDemod(cfg, multicarrier::EqualizerMode::PilotInterp);
+  return core::error("OfdmDemod: unknown equalizer " + multicarrier::quoted(equalizer) +
+                     " (expected 'training_symbol' or 'pilot_interp')");
+}
+
+OfdmDemod::OfdmDemod(const multicarrier::OfdmConfig& cfg, multicarrier::EqualizerMode mode)
+    : cfg_(cfg),
+      equalizer_(cfg, mode),
+      fft_(cfg.plan.n_fft),
+      extract_(multicarrier::GridExtract::from_grid(multicarrier::CarrierGrid::from_plan(cfg.plan))),
+      data_carriers_(extract_.data_bins().size()),
+      bits_per_symbol_(cfg.bits_per_ofdm_symbol()),
+      n_fft_(cfg.plan.n_fft),
+      cp_len_(cfg.plan.cp_len),
+      samples_per_symbol_(cfg.samples_per_ofdm_symbol()),
+      window_(cfg.plan.n_fft),
+      spectrum_(cfg.plan.n_fft),
+      equalized_(cfg.plan.n_fft) {}
+
+core::Result<void> OfdmDemod::transform(std::span<const cf32> iq, const char* method) {
+  if (iq.size() < samples_per_symbol_)
+    return core::error(std::string("OfdmDemod.") + method + ": input too short (" +
+                       std::to_string(iq.size()) + " < " + std::to_string(samples_per_symbol_) +
+                       ")");
+  multicarrier::cyclic_prefix::remove_cyclic_prefix(iq, n_fft_, cp_len_, window_);
+  fft_.process(window_, spectrum_);
+  return {};
+}
+
+core::Result<void> OfdmDemod::demodulate(std::span<const cf32> iq, std::span<cf32> soft,
+                                         std::span<std::uint8_t> bits) {
+  VATEL_ENSURE(soft.size() >= data_carriers_ && bits.size() >= bits_per_symbol_,
+               "OfdmDemod: output room for " + std::to_string(soft.size()) + " cells and " +
+                   std::to_string(bits.size()) + " bits");
+  if (auto r = transform(iq, "demodulate"); !r) return r;
+  equalizer_.process(spectrum_, equalized_);
+  extract_.extract(equalized_, soft);
+  decide_cells(cfg_.constellation, soft.first(data_carriers_), bits.data());
+  return {};
+}
+
+core::Result<void> OfdmDemod::estimate_channel(std::span<const cf32> training_iq) {
+  if (auto r = transform(training_iq, "estimate_channel"); !r) return r;
+  equalizer_.estimate_from_training_symbol(spectrum_);
+  return {};
 }
 
 }  // namespace vatel::demodulate::ofdm

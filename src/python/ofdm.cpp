@@ -6,34 +6,11 @@
 #include "demodulate/ofdm.hpp"
 #include "modulate/ofdm.hpp"
 #include "multicarrier/config.hpp"
-#include "multicarrier/cyclic_prefix.hpp"
-#include "multicarrier/equalizer.hpp"
-#include "multicarrier/fft.hpp"
-#include "multicarrier/grid.hpp"
 #include "python/registry.hpp"
 #include "sync/ofdm_sync.hpp"
 
 namespace vatel::python {
 namespace ofdm {
-
-// The standalone demodulator: one synchronised symbol per call through
-// prefix removal, FFT, equaliser, data-cell extraction and hard decisions.
-// Only the equaliser's estimate changes between calls.
-struct OfdmDemod {
-  multicarrier::OfdmConfig cfg;
-  multicarrier::OfdmEqualizer equalizer;
-  multicarrier::FftBlock fft;
-  multicarrier::GridExtract extract;
-  multicarrier::ConstellationOrder constellation;
-  std::size_t data_carriers;
-  std::size_t bits_per_symbol;
-  std::size_t n_fft;
-  std::size_t cp_len;
-  std::size_t samples_per_symbol;
-  multicarrier::AlignedSamples window;
-  multicarrier::AlignedSamples spectrum;
-  multicarrier::AlignedSamples equalized;
-};
 
 // The diagnostics of a demodulated block of symbols.
 struct OfdmRxFrame {
@@ -49,7 +26,7 @@ struct OfdmRxFrame {
 
 VATEL_PY_CLASS(vatel::multicarrier::OfdmConfig);
 VATEL_PY_CLASS(vatel::modulate::OfdmMod);
-VATEL_PY_CLASS(vatel::python::ofdm::OfdmDemod);
+VATEL_PY_CLASS(vatel::demodulate::ofdm::OfdmDemod);
 VATEL_PY_CLASS(vatel::python::ofdm::OfdmRxFrame);
 
 namespace ofdm {
@@ -149,53 +126,18 @@ std::vector<Object> ofdm_sync(std::span<const cf32> iq, float fs, std::size_t nu
   return list;
 }
 
-core::Result<OfdmDemod> new_demod(const OfdmConfig& cfg, std::string_view equalizer) {
-  multicarrier::EqualizerMode mode;
-  if (equalizer == "training_symbol")
-    mode = multicarrier::EqualizerMode::TrainingSymbol;
-  else if (equalizer == "pilot_interp")
-    mode = multicarrier::EqualizerMode::PilotInterp;
-  else
-    return core::error("OfdmDemod: unknown equalizer " + multicarrier::quoted(equalizer) +
-                       " (expected 'training_symbol' or 'pilot_interp')");
-  const multicarrier::CarrierGrid grid = multicarrier::CarrierGrid::from_plan(cfg.plan);
-  const std::size_t n_fft = cfg.plan.n_fft;
-  return OfdmDemod{cfg,
-                   multicarrier::OfdmEqualizer(cfg, mode),
-                   multicarrier::FftBlock(n_fft),
-                   multicarrier::GridExtract::from_grid(grid),
-                   cfg.constellation,
-                   grid.data_bins.size(),
-                   cfg.bits_per_ofdm_symbol(),
-                   n_fft,
-                   cfg.plan.cp_len,
-                   cfg.samples_per_ofdm_symbol(),
-                   multicarrier::AlignedSamples(n_fft),
-                   multicarrier::AlignedSamples(n_fft),
-                   multicarrier::AlignedSamples(n_fft)};
-}
+using vatel::demodulate::ofdm::OfdmDemod;
 
-// Prefix removal and FFT of the first symbol of iq into d.spectrum, or the
-// input-too-short error of `method`.
-core::Result<void> transform(OfdmDemod& d, std::span<const cf32> iq, const char* method) {
-  if (iq.size() < d.samples_per_symbol)
-    return core::error(std::string("OfdmDemod.") + method + ": input too short (" +
-                       std::to_string(iq.size()) + " < " + std::to_string(d.samples_per_symbol) +
-                       ")");
-  multicarrier::cyclic_prefix::remove_cyclic_prefix(iq, d.n_fft, d.cp_len, d.window);
-  d.fft.process(d.window, d.spectrum);
-  return {};
+core::Result<OfdmDemod> new_demod(const OfdmConfig& cfg, std::string_view equalizer) {
+  return OfdmDemod::create(cfg, equalizer);
 }
 
 using SoftAndBits = std::tuple<core::Buffer<cf32>, core::Buffer<std::uint8_t>>;
 
 core::Result<SoftAndBits> demodulate_soft(OfdmDemod& d, std::span<const cf32> iq) {
-  if (auto r = transform(d, iq, "demodulate"); !r) return r.error();
-  d.equalizer.process(d.spectrum, d.equalized);
-  core::Buffer<cf32> soft(d.data_carriers);
-  d.extract.extract(d.equalized, soft.span());
-  core::Buffer<std::uint8_t> bits(d.bits_per_symbol);
-  vatel::demodulate::ofdm::decide_cells(d.constellation, soft.span(), bits.data());
+  core::Buffer<cf32> soft(d.data_carriers());
+  core::Buffer<std::uint8_t> bits(d.bits_per_symbol());
+  if (auto r = d.demodulate(iq, soft.span(), bits.span()); !r) return r.error();
   return SoftAndBits{std::move(soft), std::move(bits)};
 }
 
@@ -206,9 +148,7 @@ core::Result<core::Buffer<std::uint8_t>> demodulate(OfdmDemod& d, std::span<cons
 }
 
 core::Result<void> estimate_channel(OfdmDemod& d, std::span<const cf32> training_iq) {
-  if (auto r = transform(d, training_iq, "estimate_channel"); !r) return r;
-  d.equalizer.estimate_from_training_symbol(d.spectrum);
-  return {};
+  return d.estimate_channel(training_iq);
 }
 
 OfdmRxFrame build_rx_frame(const OfdmConfig& cfg, std::span<const cf32> soft_symbols,
