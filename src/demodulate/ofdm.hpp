@@ -59,7 +59,7 @@ std::array<float, 4> qam_axis_soft_llr(float v) noexcept;
 // cells.size() * bits_per_point).  The decider's rule: values on a threshold
 // take the lower position, NaN decides position 0.
 void decide_cells(ConstellationOrder constellation, std::span<const cf32> cells,
-                  std::uint8_t* bits) noexcept;
+                  std::uint8_t* bits);
 
 // 10 log10(error power / reference power) of the cells against the points
 // their bits (one per byte, lowest bit) map to.  Absent without cells, with
@@ -106,7 +106,6 @@ class OfdmDemod {
   std::size_t n_fft_;
   std::size_t cp_len_;
   std::size_t samples_per_symbol_;
-  multicarrier::AlignedSamples window_;
   multicarrier::AlignedSamples spectrum_;
   multicarrier::AlignedSamples equalized_;
 };
