@@ -115,13 +115,13 @@ VATEL_INLINE void decide_cells_kernel_body(ConstellationOrder constellation, con
   }
 }
 
+}  // namespace
+
 // Comparisons only: the AVX2 build decides the same bits, eight at a time.
 VATEL_FMA_KERNEL(void, decide_cells_kernel,
                  (ConstellationOrder constellation, const cf32* cells, std::size_t n,
                   std::uint8_t* bits),
                  (constellation, cells, n, bits))
-
-}  // namespace
 
 void decide_cells(ConstellationOrder constellation, std::span<const cf32> cells,
                   std::uint8_t* bits) {

@@ -60,6 +60,13 @@ std::array<float, 4> qam_axis_soft_llr(float v) noexcept;
 // take the lower position, NaN decides position 0.
 void decide_cells(ConstellationOrder constellation, std::span<const cf32> cells,
                   std::uint8_t* bits);
+// Its portable and AVX2 builds (the same bits).
+void decide_cells_kernel(ConstellationOrder constellation, const cf32* cells, std::size_t n,
+                         std::uint8_t* bits);
+void decide_cells_kernel_portable(ConstellationOrder constellation, const cf32* cells,
+                                  std::size_t n, std::uint8_t* bits);
+void decide_cells_kernel_fma(ConstellationOrder constellation, const cf32* cells, std::size_t n,
+                             std::uint8_t* bits);
 
 // 10 log10(error power / reference power) of the cells against the points
 // their bits (one per byte, lowest bit) map to.  Absent without cells, with

@@ -49,13 +49,14 @@ VATEL_INLINE void apply_channel_kernel_body(const float* y, const float* h, floa
   }
 }
 
-// No fused operation in either: the AVX2 build only has wider vectors.
-VATEL_FMA_KERNEL(void, apply_weights_kernel, (const float* y, const float* w, float* o, std::size_t n),
-                 (y, w, o, n))
-VATEL_FMA_KERNEL(void, apply_channel_kernel, (const float* y, const float* h, float* o, std::size_t n),
-                 (y, h, o, n))
-
 }  // namespace
+
+// No fused operation in either: the AVX2 build only has wider vectors
+// (and no FMA, which the vectoriser would use for the complex products).
+VATEL_AVX2_KERNEL(void, apply_weights_kernel, (const float* y, const float* w, float* o, std::size_t n),
+                 (y, w, o, n))
+VATEL_AVX2_KERNEL(void, apply_channel_kernel, (const float* y, const float* h, float* o, std::size_t n),
+                 (y, h, o, n))
 
 PilotLayout PilotLayout::build(std::span<const PilotBin> pilots,
                                std::span<const std::size_t> targets) {
