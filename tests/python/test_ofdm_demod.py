@@ -145,3 +145,16 @@ def test_nan_samples_do_not_crash(rng):
     # The NaN estimate does not stay: the next clean symbol decodes.
     clean_bits = bits_for(cfg, rng)
     np.testing.assert_array_equal(d.demodulate(v.OfdmMod(cfg).modulate(clean_bits)), clean_bits)
+
+
+def test_prefix_longer_than_the_fft_and_sizes_that_wrap():
+    empty_i, empty_c = np.zeros(0, np.int32), np.zeros(0, np.complex64)
+    cfg = v.OfdmConfig(64, 100, empty_i, empty_i, empty_c, 1e6, 0.0, 1.0, "qpsk", 4)
+    d = v.OfdmDemod(cfg)
+    assert d.demodulate(np.ones(164, np.complex64)).shape == (cfg.bits_per_ofdm_symbol,)
+    with pytest.raises(ValueError, match=r"input too short \(163 < 164\)"):
+        d.demodulate(np.ones(163, np.complex64))
+    cfg = v.OfdmConfig(64, 2 ** 64 - 1, empty_i, empty_i, empty_c, 1e6, 0.0, 1.0, "qpsk", 4)
+    with pytest.raises(BaseException, match="samples per OFDM symbol overflows") as e:
+        v.OfdmDemod(cfg)
+    assert type(e.value).__name__ == "PanicException"
