@@ -63,13 +63,13 @@ OfdmSoftDemod OfdmSoftDemod::for_cells(ConstellationOrder constellation, std::si
 }
 
 std::size_t OfdmSoftDemod::process(std::span<const cf32> cells, std::span<float> llrs) {
-  if (num_cells == 0) return num_llrs;
-  if (cells.size() < num_cells || llrs.size() < num_llrs) return 0;
   const std::size_t k = multicarrier::bits_per_point(constellation);
   std::size_t need = 0;
   VATEL_ENSURE(!__builtin_mul_overflow(num_cells, k, &need) && need == num_llrs,
                "OfdmSoftDemod: " + std::to_string(num_llrs) + " LLRs for " +
                    std::to_string(num_cells) + " cells of " + std::to_string(k) + " bits");
+  if (num_cells == 0) return 0;
+  if (cells.size() < num_cells || llrs.size() < num_llrs) return 0;
   const cf32* c = cells.data();
   float* o = llrs.data();
   switch (constellation) {

@@ -2,6 +2,8 @@ import math
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from test_ofdm_mod import data_carriers, make, reference_symbols
 
 import vatel_sdr as v
@@ -161,3 +163,30 @@ def test_non_finite_samples_give_a_list(rng):
     res = v.ofdm_sync(rx, FS, R, L, 0, len(rx), NT, CP)
     assert isinstance(res, list) and len(res) > 0
     assert v.ofdm_sync(np.full(500, np.nan, np.complex64), FS, R, L, 0, 500, NT, CP) == []
+
+
+@settings(max_examples=80, deadline=None)
+@given(n=st.integers(0, 300), repeats=st.integers(0, 5), length=st.integers(0, 20),
+       start=st.integers(0, 320), stop=st.integers(0, 2 ** 64 - 1),
+       training=st.one_of(st.none(), st.tuples(st.integers(1, 40), st.integers(0, 50))),
+       special=st.lists(st.tuples(st.integers(0, 299), st.sampled_from([np.nan, np.inf, -np.inf, 0.0])),
+                        max_size=4),
+       seed=st.integers(0, 2 ** 32 - 1))
+def test_any_buffer_gives_a_well_formed_list(n, repeats, length, start, stop, training, special,
+                                             seed):
+    x = np.random.default_rng(seed).standard_normal(2 * n).astype(np.float32).view(np.complex64)
+    for i, value in special:
+        if i < n:
+            x[i] = value
+    args = training or (None, None)
+    res = v.ofdm_sync(x, FS, repeats, length, start, stop, *args)
+    span = repeats * length + (sum(training) if training else 0)
+    end = min(n - span + 1, stop) if span <= n else 0
+    starts = [d["start_sample"] for d in res]
+    assert len(set(starts)) == len(starts)
+    assert all(start <= s < end for s in starts)
+    if repeats < 2 or length == 0:
+        assert res == []
+    assert all(d["integer_cfo_bins"] == 0 for d in res[5:])
+    if training:
+        assert all(abs(d["integer_cfo_bins"]) <= training[0] // 2 for d in res[:5])

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "core/cpu.hpp"
 #include "core/panic.hpp"
 #include "demodulate/decider.hpp"
 #include "demodulate/ofdm.hpp"
@@ -115,6 +116,7 @@ TEST(OfdmSoftDemod, ShortSlicesNanAndInconsistentFields) {
   OfdmSoftDemod bad{1, 3, ConstellationOrder::Qpsk};
   std::vector<float> room(3);
   EXPECT_THROW(bad.process(std::span(&cell, 1), room), core::Panic);
+  EXPECT_THROW((OfdmSoftDemod{0, 2, ConstellationOrder::Qpsk}.process({}, room)), core::Panic);
 }
 
 TEST(EvmDb, AbsentCasesAndTheOnePercentRule) {
@@ -168,6 +170,7 @@ TEST(DecideCells, InvertTheMappers) {
 }
 
 TEST(DecideCells, KernelBuildsGiveTheSameBits) {
+  if (!core::cpu_has_fma()) GTEST_SKIP() << "no AVX2/FMA on this CPU";
   std::mt19937 gen(6);
   std::normal_distribution<float> n(0.0f, 0.7f);
   std::vector<cf32> cells(301);

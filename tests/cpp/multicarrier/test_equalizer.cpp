@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "core/cpu.hpp"
 #include "core/panic.hpp"
 #include "multicarrier/equalizer.hpp"
 #include "multicarrier/grid.hpp"
@@ -213,6 +214,7 @@ TEST(OfdmEqualizer, NoPilotsOrAMissingLayoutKeepTheEarlierEstimate) {
 }
 
 TEST(OfdmEqualizer, KernelBuildsGiveTheSameBits) {
+  if (!core::cpu_has_fma()) GTEST_SKIP() << "no AVX2/FMA on this CPU";
   // Ordinary values, values near and below the floor, zeros, NaN and inf.
   std::vector<cf32> y = random_spectrum(8, 203), h = random_spectrum(9, 203), a(203), b(203);
   h[3] = {0.0009f, 0.0f};
