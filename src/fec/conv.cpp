@@ -184,8 +184,9 @@ std::vector<std::uint8_t> conv_encode(std::span<const std::uint8_t> bits, bool k
 std::size_t punctured_length(std::size_t pairs, PunctureRate rate) {
   const PuncturePattern& p = puncture_pattern(rate);
   std::size_t len = core::checked_mul(pairs / p.period, p.kept_per_period, "punctured length");
-  for (std::size_t j = 0; j < pairs % p.period; ++j) len += p.first[j] + p.second[j];
-  return len;
+  std::size_t rest = 0;
+  for (std::size_t j = 0; j < pairs % p.period; ++j) rest += p.first[j] + p.second[j];
+  return core::checked_add(len, rest, "punctured length");
 }
 
 std::vector<std::uint8_t> puncture(std::span<const std::uint8_t> coded, PunctureRate rate) {

@@ -397,6 +397,17 @@ OfdmConfig OfdmConfig::with_symbol_window(std::size_t roll_off) const {
   return c;
 }
 
+OfdmConfig symbol_config(const OfdmConfig& cfg, ConstellationOrder constellation) {
+  OfdmConfig c;
+  c.fs = cfg.fs;
+  c.rf_hz = cfg.rf_hz;
+  c.gain = cfg.gain;
+  c.plan = cfg.plan;
+  c.constellation = constellation;
+  c.rx_window_backoff = cfg.rx_window_backoff;
+  return c;
+}
+
 OfdmConfig OfdmConfig::with_rx_window_backoff(std::size_t backoff) const {
   OfdmConfig c = *this;
   c.rx_window_backoff = backoff;

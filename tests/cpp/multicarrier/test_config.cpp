@@ -67,6 +67,29 @@ TEST(OfdmConfig, BuildersStoreTheirKinds) {
   EXPECT_EQ(rule.scale, 0.5f);
 }
 
+TEST(OfdmConfig, SymbolConfigKeepsTheSignalAndResetsTheChain) {
+  OfdmConfig c = base().with_outer_fec("rs", 204, 16).value();
+  c = c.with_inner_fec("ldpc", "n576r23").value().with_interleaver("outer", 4, 8).value();
+  c = c.with_scrambler(0x48, 7, 5, true, "after_inner").value().with_header_crc("crc32").value();
+  c = c.with_payload_crc("none").value().with_header_format("none").value();
+  c = c.with_ldpc_decode_rule("min-sum", 0.5f).value().with_symbol_window(4);
+  c = c.with_rx_window_backoff(3).with_tx_lowpass(31, 60.0f);
+  c.rf_hz = 1500.0f;
+  c.gain = 0.5f;
+  c.dvb_t_scattered_pilots = true;
+
+  const OfdmConfig s = symbol_config(c, ConstellationOrder::Qam64);
+  OfdmConfig expected = base();
+  expected.plan = c.plan;  // the symbol window travels with the plan
+  expected.rf_hz = 1500.0f;
+  expected.gain = 0.5f;
+  expected.rx_window_backoff = 3;
+  expected.constellation = ConstellationOrder::Qam64;
+  EXPECT_EQ(s, expected);
+  EXPECT_EQ(s.plan.roll_off, 4u);
+  EXPECT_FALSE(s.tx_lowpass.has_value());
+}
+
 TEST(OfdmConfig, TxLowpassCutoff) {
   const OfdmConfig c = base();
   const float u = 27.0f / 64.0f;

@@ -1,0 +1,63 @@
+#pragma once
+// The frame coding chain of one section (a frame's payload, or its header):
+// CRC, byte-domain scrambler, outer code, outer-stage interleaver, inner
+// code, inner-stage interleaver, bit-domain scrambler, in that order, and
+// the decoding chain that undoes them.  The block plan gives the length of
+// the data after every stage without coding anything, so that transmitter
+// and receiver agree on how many bits a section carries and where each
+// stage's zero fill begins.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "fec/codec_cache.hpp"
+#include "fec/frame.hpp"
+
+namespace vatel::fec::chain {
+
+// The lengths of one section's data after each stage.
+struct BlockPlan {
+  std::uint64_t payload_bytes = 0;
+  std::uint64_t with_crc_bytes = 0;          // payload and its CRC
+  std::uint64_t outer_bits = 0;              // after the outer code
+  std::uint64_t outer_interleaved_bits = 0;  // the inner code's input
+  std::uint64_t inner_bits = 0;              // after the inner code and puncturing
+  std::uint64_t coded_bits = 0;              // after the inner-stage interleaver: on air
+
+  friend bool operator==(const BlockPlan&, const BlockPlan&) = default;
+};
+
+// Bits one per byte: the inner code's input and the final coded bits.
+struct EncodedStages {
+  std::vector<std::uint8_t> outer_stage_bits;
+  std::vector<std::uint8_t> coded_bits;
+};
+
+// The plan of a payload of `payload_len` bytes.  Builds (or fetches) the
+// codes whose sizes it needs, with the panics of those builds; interleaver
+// dimensions are not checked here.  A count that does not fit in 64 bits
+// stops the call.
+BlockPlan block_plan(std::uint64_t payload_len, CrcKind crc, const OuterFec& outer,
+                     const InnerFec& inner, const InterleaverKind& outer_interleaver,
+                     const InterleaverKind& inner_interleaver, CodecCache& cache);
+
+// Codes a payload.  The lengths of the two results are outer_interleaved_bits
+// and coded_bits of the plan of the same arguments.  `frame_seed` starts a
+// per-frame LFSR scrambler; the LFSR is checked before any coding.
+EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, CrcKind crc,
+                                  const OuterFec& outer, const InnerFec& inner,
+                                  const InterleaverKind& outer_interleaver,
+                                  const InterleaverKind& inner_interleaver,
+                                  const ScramblerKind& scrambler, ScramblerPosition position,
+                                  std::uint32_t frame_seed, CodecCache& cache);
+
+}  // namespace vatel::fec::chain
+
+namespace vatel::fec {
+using chain::block_plan;
+using chain::BlockPlan;
+using chain::encode_chain_stages;
+using chain::EncodedStages;
+}  // namespace vatel::fec
