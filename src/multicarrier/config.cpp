@@ -415,14 +415,8 @@ OfdmConfig OfdmConfig::with_rx_window_backoff(std::size_t backoff) const {
 }
 
 OfdmConfig OfdmConfig::with_tx_lowpass(std::size_t num_taps, float stopband_db) const {
-  const float u = occupied_fraction(*this);
-  const float n = static_cast<float>(tx_lowpass_designed_taps(num_taps));
-  // Half the Kaiser transition width that N taps reach for this attenuation;
-  // fmax keeps 21 dB for a NaN attenuation.
-  const float w = ((std::fmax(stopband_db, 21.0f) - 8.0f) / (n * 14.36f)) * 0.5f;
-  const float cutoff = (u + w <= 0.5f - w) ? u + w : (u + 0.5f) * 0.5f;
   OfdmConfig c = *this;
-  c.tx_lowpass = TxLowpass{cutoff, stopband_db, num_taps};
+  c.tx_lowpass = tx_lowpass_for_band(occupied_fraction(*this), num_taps, stopband_db);
   return c;
 }
 
@@ -442,18 +436,11 @@ std::size_t OfdmConfig::tx_lowpass_group_delay(std::size_t num_taps) noexcept {
 bool OfdmConfig::tx_lowpass_fits_guard(std::size_t num_taps, std::size_t roll_off,
                                        std::optional<std::size_t> backoff) const {
   const std::size_t cp = plan.cp_len;
-  const std::size_t b = backoff ? *backoff : cp / 2;
-  const std::size_t room = std::min(b, b > cp ? 0 : cp - b);
-  std::size_t need;
-  if (__builtin_add_overflow(roll_off, tx_lowpass_group_delay(num_taps), &need)) return false;
-  return need <= room;
+  return multicarrier::tx_lowpass_fits_guard(cp, num_taps, roll_off, backoff ? *backoff : cp / 2);
 }
 
 std::size_t OfdmConfig::tx_lowpass_suggested_taps(float stopband_db) const {
-  const float a = std::fmax(stopband_db, 21.0f) - 8.0f;
-  const float tw = std::fmax(0.5f - occupied_fraction(*this), 0.0001f);
-  const float taps = std::fmax(std::ceil(a / (14.36f * tw)), 3.0f);
-  return core::saturating_u64(taps) | 1u;
+  return multicarrier::tx_lowpass_suggested_taps(occupied_fraction(*this), stopband_db);
 }
 
 core::Result<void> OfdmConfig::validate_frame() const {

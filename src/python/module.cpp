@@ -68,6 +68,7 @@ int exec_module(PyObject* module) noexcept {
     }
     if (!ofdm::register_module(module)) return -1;
     if (!ofdm_frame::register_module(module)) return -1;
+    if (!dvb_t_frame::register_module(module)) return -1;
     return 0;
   } catch (...) {
     translate_exception();

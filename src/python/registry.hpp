@@ -2,6 +2,7 @@
 // The definitions of every class and function of the module, by family.
 // The order in which the module adds them is kept in module.cpp alone.
 #include "python/binding.hpp"
+#include "waveform/dvb_t.hpp"
 
 namespace vatel::python {
 
@@ -69,5 +70,19 @@ const ClassDefBase& codec_cache();
 // Adds the frame-link classes in order; false with the error set on failure.
 bool register_module(PyObject* module);
 }  // namespace ofdm_frame
+
+namespace dvb_t_frame {
+// The DVB-T keywords, matched exactly; the error names the offending text.
+core::Result<waveform::dvb_t::DvbTGuard> parse_guard(std::string_view s);
+core::Result<multicarrier::ConstellationOrder> parse_dvb_t_constellation(std::string_view s);
+core::Result<fec::PunctureRate> parse_rate(std::string_view s);
+core::Result<waveform::dvb_t::NbBandwidth> parse_nb_bandwidth(std::string_view s);
+const ClassDefBase& dvb_t_frame_params();
+const ClassDefBase& tps_word();
+const ClassDefBase& dvb_t_super_frame_params();
+// Adds the DVB-T classes and functions in order; false with the error set on
+// failure.
+bool register_module(PyObject* module);
+}  // namespace dvb_t_frame
 
 }  // namespace vatel::python

@@ -1,0 +1,263 @@
+// Python classes and functions of DVB-T 2K: the parameter classes, the
+// numerology functions, and the frame and super-frame modulators.
+#include <string>
+
+#include "multicarrier/config.hpp"
+#include "python/registry.hpp"
+#include "waveform/dvb_t.hpp"
+#include "waveform/dvb_t_tps.hpp"
+
+namespace vatel::python {
+
+VATEL_PY_CLASS(vatel::waveform::dvb_t::DvbTFrameParams);
+VATEL_PY_CLASS(vatel::waveform::dvb_t::DvbTSuperFrameParams);
+VATEL_PY_CLASS(vatel::waveform::dvb_t_tps::TpsWord);
+
+namespace dvb_t_frame {
+
+using multicarrier::ConstellationOrder;
+using multicarrier::quoted;
+using waveform::dvb_t::DvbTFrameParams;
+using waveform::dvb_t::DvbTGuard;
+using waveform::dvb_t::DvbTSuperFrameParams;
+using waveform::dvb_t::NbBandwidth;
+using waveform::dvb_t_tps::TpsWord;
+namespace dvb_t = waveform::dvb_t;
+
+core::Result<DvbTGuard> parse_guard(std::string_view s) {
+  if (auto g = dvb_t::guard_from_name(s)) return *g;
+  return core::error("unknown guard interval " + quoted(s) + " (expected 1/32, 1/16, 1/8, 1/4)");
+}
+
+core::Result<ConstellationOrder> parse_dvb_t_constellation(std::string_view s) {
+  if (auto c = dvb_t::dvb_t_constellation_from_name(s)) return *c;
+  return core::error("unknown DVB-T constellation " + quoted(s) +
+                     " (expected qpsk, qam16, qam64)");
+}
+
+core::Result<fec::PunctureRate> parse_rate(std::string_view s) {
+  if (auto r = fec::frame::puncture_rate_from_name(s)) return *r;
+  return core::error("unknown code rate " + quoted(s) + " (expected 1/2, 2/3, 3/4, 5/6, 7/8)");
+}
+
+core::Result<NbBandwidth> parse_nb_bandwidth(std::string_view s) {
+  if (auto m = dvb_t::nb_bandwidth_from_name(s)) return *m;
+  return core::error("unknown NB bandwidth " + quoted(s) + " (expected 333khz, 1mhz, 2mhz)");
+}
+
+namespace {
+
+// The three keywords every parameter class takes, parsed in this order.
+struct Keywords {
+  DvbTGuard guard;
+  ConstellationOrder constellation;
+  fec::PunctureRate code_rate;
+};
+core::Result<Keywords> parse_keywords(std::string_view guard, std::string_view constellation,
+                                      std::string_view code_rate) {
+  auto g = parse_guard(guard);
+  if (!g) return g.error();
+  auto c = parse_dvb_t_constellation(constellation);
+  if (!c) return c.error();
+  auto r = parse_rate(code_rate);
+  if (!r) return r.error();
+  return Keywords{g.value(), c.value(), r.value()};
+}
+
+core::Result<DvbTFrameParams> new_frame_params(std::string_view guard,
+                                               std::string_view constellation,
+                                               std::string_view code_rate,
+                                               std::uint8_t frame_number, std::uint8_t cell_id) {
+  auto k = parse_keywords(guard, constellation, code_rate);
+  if (!k) return k.error();
+  const Keywords& v = k.value();
+  return DvbTFrameParams{v.guard, v.constellation, v.code_rate, frame_number, cell_id};
+}
+
+core::Result<DvbTSuperFrameParams> new_super_frame_params(std::string_view guard,
+                                                          std::string_view constellation,
+                                                          std::string_view code_rate,
+                                                          std::uint16_t cell_id) {
+  auto k = parse_keywords(guard, constellation, code_rate);
+  if (!k) return k.error();
+  const Keywords& v = k.value();
+  return DvbTSuperFrameParams{cell_id, v.guard, v.constellation, v.code_rate};
+}
+
+std::string_view rate_name(fec::PunctureRate r) { return fec::frame::puncture_rate_name(r); }
+
+template <class P>
+std::string_view guard_of(const P& p) { return dvb_t::guard_name(p.guard); }
+template <class P>
+std::string_view constellation_of(const P& p) {
+  return dvb_t::dvb_t_constellation_name(p.constellation);
+}
+template <class P>
+std::string_view code_rate_of(const P& p) { return rate_name(p.code_rate); }
+template <class P>
+std::uint64_t frame_number_of(const P& p) { return p.frame_number; }
+template <class P>
+std::uint64_t cell_id_of(const P& p) { return p.cell_id; }
+
+std::string frame_params_repr(const DvbTFrameParams& p) {
+  return "DvbTFrameParams(guard=" + quoted(guard_of(p)) +
+         ", constellation=" + quoted(constellation_of(p)) + ", code_rate=" +
+         quoted(code_rate_of(p)) + ", frame_number=" + std::to_string(p.frame_number) +
+         ", cell_id=" + std::to_string(p.cell_id) + ")";
+}
+
+// A decoded word carries indices; they are in range by decoding.
+std::string_view tps_guard(const TpsWord& w) {
+  return dvb_t::guard_name(static_cast<DvbTGuard>(w.guard & 3u));
+}
+std::string_view tps_code_rate(const TpsWord& w) {
+  return rate_name(static_cast<fec::PunctureRate>(w.code_rate));
+}
+
+std::string tps_repr(const TpsWord& w) {
+  return "TpsWord(frame_number=" + std::to_string(w.frame_number) +
+         ", constellation=" + quoted(constellation_of(w)) + ", code_rate=" +
+         quoted(tps_code_rate(w)) + ", guard=" + quoted(tps_guard(w)) +
+         ", cell_id=" + std::to_string(w.cell_id) + ")";
+}
+
+// Module functions.
+
+core::Result<std::uint64_t> cp_len_function(std::string_view guard) {
+  auto g = parse_guard(guard);
+  if (!g) return g.error();
+  return dvb_t::cp_len(g.value());
+}
+
+core::Result<float> fs_function(std::string_view mode) {
+  auto m = parse_nb_bandwidth(mode);
+  if (!m) return m.error();
+  return dvb_t::nb_bandwidth_fs(m.value());
+}
+
+core::Result<double> occupied_function(std::string_view mode) {
+  auto m = parse_nb_bandwidth(mode);
+  if (!m) return m.error();
+  return dvb_t::nb_bandwidth_occupied_hz(m.value());
+}
+
+std::uint64_t max_backoff_function() { return dvb_t::kMaxRxWindowBackoff; }
+
+std::uint64_t suggested_taps_function(float stopband_db) {
+  return dvb_t::tx_lowpass_suggested_taps(stopband_db);
+}
+
+std::uint64_t group_delay_function(std::uint64_t num_taps) {
+  return dvb_t::tx_lowpass_group_delay(num_taps);
+}
+
+core::Result<bool> fits_guard_function(std::string_view guard, std::uint64_t num_taps,
+                                       std::uint64_t roll_off, std::uint64_t backoff) {
+  auto g = parse_guard(guard);
+  if (!g) return g.error();
+  return dvb_t::tx_lowpass_fits_guard(g.value(), num_taps, roll_off, backoff);
+}
+
+}  // namespace
+
+const ClassDefBase& dvb_t_frame_params() {
+  static const ClassDef<DvbTFrameParams> def =
+      ClassDef<DvbTFrameParams>::make(
+          "DvbTFrameParams(guard, constellation, code_rate, frame_number=0, cell_id=0)",
+          "The parameters of one DVB-T 2K frame: guard interval (1/32, 1/16, 1/8, 1/4), "
+          "constellation (qpsk, qam16, qam64), code rate (1/2 ... 7/8), frame number and "
+          "cell-id byte.")
+          .init<&new_frame_params>()
+          .prop<&guard_of<DvbTFrameParams>>("guard")
+          .prop<&constellation_of<DvbTFrameParams>>("constellation")
+          .prop<&code_rate_of<DvbTFrameParams>>("code_rate")
+          .prop<&frame_number_of<DvbTFrameParams>>("frame_number")
+          .prop<&cell_id_of<DvbTFrameParams>>("cell_id")
+          .repr<&frame_params_repr>();
+  return def;
+}
+
+const ClassDefBase& tps_word() {
+  static const ClassDef<TpsWord> def =
+      ClassDef<TpsWord>::make("TpsWord", "The parameters decoded from a frame's TPS carriers.")
+          .prop<&tps_guard>("guard")
+          .prop<&constellation_of<TpsWord>>("constellation")
+          .prop<&tps_code_rate>("code_rate")
+          .prop<&frame_number_of<TpsWord>>("frame_number")
+          .prop<&cell_id_of<TpsWord>>("cell_id")
+          .repr<&tps_repr>();
+  return def;
+}
+
+const ClassDefBase& dvb_t_super_frame_params() {
+  static const ClassDef<DvbTSuperFrameParams> def =
+      ClassDef<DvbTSuperFrameParams>::make(
+          "DvbTSuperFrameParams(guard, constellation, code_rate, cell_id=0)",
+          "The parameters of a DVB-T super-frame of four frames; the 16-bit cell id is "
+          "split over the frames' TPS.")
+          .init<&new_super_frame_params>()
+          .prop<&guard_of<DvbTSuperFrameParams>>("guard")
+          .prop<&constellation_of<DvbTSuperFrameParams>>("constellation")
+          .prop<&code_rate_of<DvbTSuperFrameParams>>("code_rate")
+          .prop<&cell_id_of<DvbTSuperFrameParams>>("cell_id");
+  return def;
+}
+
+namespace {
+
+const FunctionDef& nb_bandwidth_fs_def() {
+  static const FunctionDef def = FunctionDef::make<&fs_function>(
+      "nb_bandwidth_fs(mode)",
+      "The sample rate of a narrow-band mode (333khz, 1mhz, 2mhz) in S/s.");
+  return def;
+}
+const FunctionDef& nb_bandwidth_occupied_hz_def() {
+  static const FunctionDef def = FunctionDef::make<&occupied_function>(
+      "nb_bandwidth_occupied_hz(mode)", "The occupied bandwidth of a narrow-band mode in Hz.");
+  return def;
+}
+const FunctionDef& dvb_t_cp_len_def() {
+  static const FunctionDef def = FunctionDef::make<&cp_len_function>(
+      "dvb_t_cp_len(guard)", "The cyclic-prefix length of a guard interval in samples.");
+  return def;
+}
+const FunctionDef& dvb_t_max_rx_window_backoff_def() {
+  static const FunctionDef def = FunctionDef::make<&max_backoff_function>(
+      "dvb_t_max_rx_window_backoff()", "The largest documented receive-window back-off.");
+  return def;
+}
+const FunctionDef& dvb_t_tx_lowpass_suggested_taps_def() {
+  static const FunctionDef def = FunctionDef::make<&suggested_taps_function>(
+      "dvb_t_tx_lowpass_suggested_taps(stopband_db=60.0)",
+      "A Kaiser estimate of the TX low-pass taps for a stop band in dB (odd).");
+  return def;
+}
+const FunctionDef& dvb_t_tx_lowpass_group_delay_def() {
+  static const FunctionDef def = FunctionDef::make<&group_delay_function>(
+      "dvb_t_tx_lowpass_group_delay(num_taps)", "The TX low-pass delay in samples.");
+  return def;
+}
+const FunctionDef& dvb_t_tx_lowpass_fits_guard_def() {
+  static const FunctionDef def = FunctionDef::make<&fits_guard_function>(
+      "dvb_t_tx_lowpass_fits_guard(guard, num_taps, roll_off, backoff)",
+      "Whether the taper and the TX low-pass delay fit on both sides of a receive window "
+      "backed off into the cyclic prefix.");
+  return def;
+}
+
+}  // namespace
+
+bool register_module(PyObject* module) {
+  return add_class(module, dvb_t_frame_params()) && add_class(module, tps_word()) &&
+         add_class(module, dvb_t_super_frame_params()) &&
+         add_function(module, nb_bandwidth_fs_def()) &&
+         add_function(module, nb_bandwidth_occupied_hz_def()) &&
+         add_function(module, dvb_t_cp_len_def()) &&
+         add_function(module, dvb_t_max_rx_window_backoff_def()) &&
+         add_function(module, dvb_t_tx_lowpass_suggested_taps_def()) &&
+         add_function(module, dvb_t_tx_lowpass_group_delay_def()) &&
+         add_function(module, dvb_t_tx_lowpass_fits_guard_def());
+}
+
+}  // namespace dvb_t_frame
+}  // namespace vatel::python
