@@ -1,10 +1,15 @@
 // Python classes and functions of DVB-T 2K: the parameter classes, the
-// numerology functions, and the frame and super-frame modulators.
+// numerology functions, the frame and super-frame modulators and the
+// receivers.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "demodulate/dvb_t_frame.hpp"
 #include "demodulate/dvb_t_stream.hpp"
 #include "demodulate/dvb_t_super_frame.hpp"
+#include "modulate/dvb_t_frame.hpp"
+#include "modulate/dvb_t_super_frame.hpp"
 #include "multicarrier/config.hpp"
 #include "python/registry.hpp"
 #include "waveform/dvb_t.hpp"
@@ -15,6 +20,10 @@ namespace vatel::python {
 VATEL_PY_CLASS(vatel::waveform::dvb_t::DvbTFrameParams);
 VATEL_PY_CLASS(vatel::waveform::dvb_t::DvbTSuperFrameParams);
 VATEL_PY_CLASS(vatel::waveform::dvb_t_tps::TpsWord);
+VATEL_PY_CLASS(vatel::modulate::DvbTFrame);
+VATEL_PY_CLASS(vatel::modulate::DvbTFrameMod);
+VATEL_PY_CLASS(vatel::modulate::DvbTSuperFrame);
+VATEL_PY_CLASS(vatel::modulate::DvbTSuperFrameMod);
 
 namespace dvb_t_frame {
 // What Python sees of a received frame: its payload and TPS word.
@@ -36,6 +45,10 @@ VATEL_PY_CLASS(vatel::demodulate::dvb_t_stream::DvbTFrameStreamDemod);
 
 namespace dvb_t_frame {
 
+using vatel::modulate::DvbTFrame;
+using vatel::modulate::DvbTFrameMod;
+using vatel::modulate::DvbTSuperFrame;
+using vatel::modulate::DvbTSuperFrameMod;
 using multicarrier::ConstellationOrder;
 using multicarrier::quoted;
 using waveform::dvb_t::DvbTFrameParams;
@@ -142,6 +155,44 @@ std::string tps_repr(const TpsWord& w) {
          ", cell_id=" + std::to_string(w.cell_id) + ")";
 }
 
+// Modulators and their frames.
+
+DvbTFrameMod new_frame_mod(const DvbTFrameParams& params) { return DvbTFrameMod(params); }
+core::Result<DvbTFrameMod> frame_with_tx_lowpass(const DvbTFrameMod& m, std::uint64_t num_taps,
+                                                 float stopband_db) {
+  return m.with_tx_lowpass(num_taps, stopband_db);
+}
+DvbTFrameMod frame_with_symbol_window(const DvbTFrameMod& m, std::uint64_t roll_off) {
+  return m.with_symbol_window(roll_off);
+}
+
+DvbTSuperFrameMod new_super_frame_mod(const DvbTSuperFrameParams& params) {
+  return DvbTSuperFrameMod(params);
+}
+core::Result<DvbTSuperFrameMod> super_with_tx_lowpass(const DvbTSuperFrameMod& m,
+                                                      std::uint64_t num_taps, float stopband_db) {
+  return m.with_tx_lowpass(num_taps, stopband_db);
+}
+DvbTSuperFrameMod super_with_symbol_window(const DvbTSuperFrameMod& m, std::uint64_t roll_off) {
+  return m.with_symbol_window(roll_off);
+}
+
+// Every read of iq is a new array of its own.
+template <class F>
+core::Buffer<cf32> iq_of(const F& f) {
+  core::Buffer<cf32> copy(f.iq.size());
+  std::copy_n(f.iq.data(), f.iq.size(), copy.data());
+  return copy;
+}
+std::uint64_t frame_symbols(const DvbTFrame& f) { return f.n_symbols; }
+template <class F>
+std::uint64_t samples_per_symbol_of(const F& f) { return f.samples_per_symbol; }
+std::uint64_t super_symbols_per_frame(const DvbTSuperFrame& f) { return f.symbols_per_frame; }
+std::uint64_t super_symbols(const DvbTSuperFrame& f) { return 4 * f.symbols_per_frame; }
+std::vector<std::uint64_t> super_payload_lens(const DvbTSuperFrame& f) {
+  return {f.frame_payload_lens.begin(), f.frame_payload_lens.end()};
+}
+
 // Module functions.
 
 core::Result<std::uint64_t> cp_len_function(std::string_view guard) {
@@ -207,6 +258,63 @@ const ClassDefBase& tps_word() {
           .prop<&frame_number_of<TpsWord>>("frame_number")
           .prop<&cell_id_of<TpsWord>>("cell_id")
           .repr<&tps_repr>();
+  return def;
+}
+
+const ClassDefBase& dvb_t_frame() {
+  static const ClassDef<DvbTFrame> def =
+      ClassDef<DvbTFrame>::make("DvbTFrame", "One modulated DVB-T frame, no preamble.")
+          .prop<&iq_of<DvbTFrame>>("iq", "The frame's samples (complex64), a new array per read.")
+          .prop<&frame_symbols>("n_symbols", "OFDM symbols in the frame (68 or more).")
+          .prop<&samples_per_symbol_of<DvbTFrame>>("samples_per_symbol", "2048 + cp_len.");
+  return def;
+}
+
+const ClassDefBase& dvb_t_frame_mod() {
+  static const ClassDef<DvbTFrameMod> def =
+      ClassDef<DvbTFrameMod>::make(
+          "DvbTFrameMod(params)",
+          "DVB-T 2K frame modulator: payload bytes in 188-byte transport-stream packets, "
+          "energy dispersal, Reed-Solomon (204, 188), convolutional interleaver and punctured "
+          "K=7 code, pilots and TPS, at least 68 symbols.")
+          .init<&new_frame_mod>()
+          .def<&DvbTFrameMod::modulate>("modulate($self, payload)",
+                                        "Modulates payload bytes (uint8) into one frame.")
+          .def<&frame_with_tx_lowpass>("with_tx_lowpass($self, num_taps, stopband_db=60.0)",
+                                       "A copy with a TX low-pass of num_taps taps (at most "
+                                       "4097) run over the frame.")
+          .def<&frame_with_symbol_window>("with_symbol_window($self, roll_off)",
+                                          "A copy that tapers every symbol's edges over "
+                                          "roll_off samples (0: off).");
+  return def;
+}
+
+const ClassDefBase& dvb_t_super_frame() {
+  static const ClassDef<DvbTSuperFrame> def =
+      ClassDef<DvbTSuperFrame>::make("DvbTSuperFrame", "Four modulated DVB-T frames, no preamble.")
+          .prop<&iq_of<DvbTSuperFrame>>("iq", "Frames 0 to 3 back to back, a new array per read.")
+          .prop<&super_symbols_per_frame>("symbols_per_frame", "OFDM symbols in each frame.")
+          .prop<&samples_per_symbol_of<DvbTSuperFrame>>("samples_per_symbol", "2048 + cp_len.")
+          .prop<&super_symbols>("n_symbols", "4 x symbols_per_frame.")
+          .prop<&super_payload_lens>("frame_payload_lens",
+                                     "The payload bytes of frames 0 to 3, before zero fill.");
+  return def;
+}
+
+const ClassDefBase& dvb_t_super_frame_mod() {
+  static const ClassDef<DvbTSuperFrameMod> def =
+      ClassDef<DvbTSuperFrameMod>::make(
+          "DvbTSuperFrameMod(params)",
+          "DVB-T super-frame modulator: one payload split over frames 0 to 3, the cell id's "
+          "high byte in frames 0 and 2, its low byte in frames 1 and 3.")
+          .init<&new_super_frame_mod>()
+          .def<&DvbTSuperFrameMod::modulate>("modulate($self, payload)",
+                                             "Modulates payload bytes (uint8) into four frames.")
+          .def<&super_with_tx_lowpass>("with_tx_lowpass($self, num_taps, stopband_db=60.0)",
+                                       "A copy with a TX low-pass (at most 4097 taps) run once "
+                                       "over the four frames.")
+          .def<&super_with_symbol_window>("with_symbol_window($self, roll_off)",
+                                          "A copy that tapers every symbol of every frame.");
   return def;
 }
 
@@ -433,10 +541,14 @@ const FunctionDef& dvb_t_tx_lowpass_fits_guard_def() {
 }  // namespace
 
 bool register_module(PyObject* module) {
-  return add_class(module, dvb_t_frame_params()) && add_class(module, dvb_t_rx_frame()) &&
-         add_class(module, tps_word()) && add_class(module, dvb_t_frame_demod()) &&
-         add_class(module, dvb_t_super_frame_params()) &&
-         add_class(module, dvb_t_rx_super_frame()) && add_class(module, dvb_t_super_frame_demod()) &&
+  // The registration order: frame classes, then super-frame classes, then
+  // the stream receiver, then the functions.
+  return add_class(module, dvb_t_frame_params()) && add_class(module, dvb_t_frame()) &&
+         add_class(module, dvb_t_rx_frame()) && add_class(module, tps_word()) &&
+         add_class(module, dvb_t_frame_mod()) && add_class(module, dvb_t_frame_demod()) &&
+         add_class(module, dvb_t_super_frame_params()) && add_class(module, dvb_t_super_frame()) &&
+         add_class(module, dvb_t_rx_super_frame()) && add_class(module, dvb_t_super_frame_mod()) &&
+         add_class(module, dvb_t_super_frame_demod()) &&
          add_class(module, dvb_t_frame_stream_demod()) &&
          add_function(module, nb_bandwidth_fs_def()) &&
          add_function(module, nb_bandwidth_occupied_hz_def()) &&

@@ -78,8 +78,12 @@ core::Result<multicarrier::ConstellationOrder> parse_dvb_t_constellation(std::st
 core::Result<fec::PunctureRate> parse_rate(std::string_view s);
 core::Result<waveform::dvb_t::NbBandwidth> parse_nb_bandwidth(std::string_view s);
 const ClassDefBase& dvb_t_frame_params();
+const ClassDefBase& dvb_t_frame();
 const ClassDefBase& tps_word();
+const ClassDefBase& dvb_t_frame_mod();
 const ClassDefBase& dvb_t_super_frame_params();
+const ClassDefBase& dvb_t_super_frame();
+const ClassDefBase& dvb_t_super_frame_mod();
 // Adds the DVB-T classes and functions in order; false with the error set on
 // failure.
 bool register_module(PyObject* module);

@@ -1,9 +1,12 @@
 #include "waveform/dvb_t.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
+#include "core/checked.hpp"
 #include "core/panic.hpp"
+#include "waveform/dvb_t_ts.hpp"
 
 namespace vatel::waveform::dvb_t {
 
@@ -100,6 +103,79 @@ bool tx_lowpass_fits_guard(DvbTGuard guard, std::size_t num_taps, std::size_t ro
 
 multicarrier::TxLowpass tx_lowpass(std::size_t num_taps, float stopband_db) noexcept {
   return multicarrier::tx_lowpass_for_band(kOccupiedFraction, num_taps, stopband_db);
+}
+
+core::Result<multicarrier::TxLowpass> tx_lowpass_checked(std::string_view who,
+                                                         std::size_t num_taps, float stopband_db) {
+  if (num_taps > kMaxTxLowpassTaps)
+    return core::error(std::string(who) + ".with_tx_lowpass: num_taps must be at most " +
+                       std::to_string(kMaxTxLowpassTaps) +
+                       " (a longer delay outgrows every guard interval), got " +
+                       std::to_string(num_taps));
+  return tx_lowpass(num_taps, stopband_db);
+}
+
+namespace {
+
+// Levels times 1/sqrt(2(M - 1)/3), the scale rounded once from double.
+template <std::size_t N>
+std::array<float, N> scaled(std::array<int, N> levels, double m) {
+  const float s = static_cast<float>(1.0 / std::sqrt(2.0 * (m - 1.0) / 3.0));
+  std::array<float, N> out{};
+  for (std::size_t i = 0; i < N; ++i) out[i] = static_cast<float>(levels[i]) * s;
+  return out;
+}
+
+}  // namespace
+
+std::span<const float> dvb_t_axis_levels(ConstellationOrder order) {
+  static const std::array<float, 2> qpsk = scaled<2>({1, -1}, 4.0);
+  static const std::array<float, 4> qam16 = scaled<4>({3, 1, -3, -1}, 16.0);
+  static const std::array<float, 8> qam64 = scaled<8>({7, 5, 1, 3, -7, -5, -1, -3}, 64.0);
+  switch (order) {
+    case ConstellationOrder::Qpsk: return qpsk;
+    case ConstellationOrder::Qam16: return qam16;
+    case ConstellationOrder::Qam64: return qam64;
+    default: core::panic("DVB-T order");
+  }
+}
+
+fec::BlockPlan dvb_t_block_plan(PunctureRate rate, std::uint64_t bytes, fec::CodecCache& cache) {
+  return fec::block_plan(bytes, fec::CrcKind::None, kOuterCode,
+                         fec::InnerFec::convolutional(true, rate), kOuterInterleaver,
+                         fec::InterleaverKind::none(), cache);
+}
+
+fec::EncodedStages dvb_t_encode(PunctureRate rate, std::span<const std::uint8_t> packets,
+                                fec::CodecCache& cache) {
+  return fec::encode_chain_stages(packets, fec::CrcKind::None, kOuterCode,
+                                  fec::InnerFec::convolutional(true, rate), kOuterInterleaver,
+                                  fec::InterleaverKind::none(), fec::ScramblerKind::none(),
+                                  fec::ScramblerPosition::BeforeOuter, 0, cache);
+}
+
+DvbTFrameFill dvb_t_frame_fill_with(const DvbTFrameParams& params, std::uint64_t start,
+                                    std::uint64_t symbols, fec::CodecCache& cache) {
+  DvbTFrameFill fill;
+  fill.capacity = core::checked_mul(
+      core::checked_mul(symbols, dvb_t_bits_per_cell(params.constellation), "frame capacity"),
+      kDataCells, "frame capacity");
+  auto coded = [&](std::uint64_t packets) {
+    return dvb_t_block_plan(params.code_rate,
+                            core::checked_mul(packets, dvb_t_ts::kPacketLen, "packet stream"),
+                            cache)
+        .coded_bits;
+  };
+  fill.packets = start;
+  fill.coded_bits = coded(start);
+  for (std::uint64_t m = core::checked_add(start, 1, "packet count");;
+       m = core::checked_add(m, 1, "packet count")) {
+    const std::uint64_t b = coded(m);
+    if (b > fill.capacity) break;
+    fill.packets = m;
+    fill.coded_bits = b;
+  }
+  return fill;
 }
 
 // ---------------------------------------------------------------------------

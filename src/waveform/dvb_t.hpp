@@ -15,7 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/result.hpp"
 #include "core/types.hpp"
+#include "fec/chain.hpp"
+#include "fec/codec_cache.hpp"
 #include "fec/frame.hpp"
 #include "multicarrier/config.hpp"
 #include "multicarrier/grid.hpp"
@@ -77,6 +80,10 @@ bool tx_lowpass_fits_guard(DvbTGuard guard, std::size_t num_taps, std::size_t ro
                            std::size_t backoff) noexcept;
 // The mask of the DVB-T modulators' with_tx_lowpass (no range test).
 multicarrier::TxLowpass tx_lowpass(std::size_t num_taps, float stopband_db) noexcept;
+// The same for a modulator's builder: more than kMaxTxLowpassTaps taps are
+// refused with "{who}.with_tx_lowpass: ..." naming the limit.
+core::Result<multicarrier::TxLowpass> tx_lowpass_checked(std::string_view who,
+                                                         std::size_t num_taps, float stopband_db);
 
 // The parameters of one frame.  frame_number and cell_id keep the values
 // given; the TPS word decides which of their bits go on air.
@@ -101,6 +108,37 @@ struct DvbTSuperFrameParams {
 
 // Coded bits per cell: 2, 4 or 6; another order stops the call.
 std::size_t dvb_t_bits_per_cell(ConstellationOrder order);
+
+// The per-axis levels of a constellation, index = the axis's bits most
+// significant first, scaled to unit average power of the points: QPSK +1 -1;
+// 16-QAM +3 +1 -3 -1; 64-QAM +7 +5 +1 +3 -7 -5 -1 -3 (EN 300 744 clause
+// 4.3.5, index 0 the largest positive level).  Another order stops the call.
+std::span<const float> dvb_t_axis_levels(ConstellationOrder order);
+
+// ---------------------------------------------------------------------------
+// The fixed coding chain of every frame: no CRC, Reed-Solomon (204, 188),
+// the 12 x 17 convolutional interleaver, the punctured K = 7 code, no inner
+// interleaver; the energy dispersal is applied to the packets beforehand.
+
+inline constexpr fec::OuterFec kOuterCode = fec::OuterFec::reed_solomon(204, 16);
+inline constexpr fec::InterleaverKind kOuterInterleaver = fec::InterleaverKind::convolutional(12, 17);
+
+fec::BlockPlan dvb_t_block_plan(PunctureRate rate, std::uint64_t bytes, fec::CodecCache& cache);
+fec::EncodedStages dvb_t_encode(PunctureRate rate, std::span<const std::uint8_t> packets,
+                                fec::CodecCache& cache);
+
+// How many whole packets a frame of `symbols` symbols holds, from `start`.
+struct DvbTFrameFill {
+  std::uint64_t packets = 0;     // the last count whose coded bits fit
+  std::uint64_t coded_bits = 0;  // of that many packets
+  std::uint64_t capacity = 0;    // symbols x 1512 x bits per cell
+  friend bool operator==(const DvbTFrameFill&, const DvbTFrameFill&) = default;
+};
+// Adds packets to `start` while the coded length of one more still fits;
+// when even start + 1 does not fit the result keeps `start`, whether or not
+// those fit.  Only the constellation and code rate of params are read.
+DvbTFrameFill dvb_t_frame_fill_with(const DvbTFrameParams& params, std::uint64_t start,
+                                    std::uint64_t symbols, fec::CodecCache& cache);
 
 // ---------------------------------------------------------------------------
 // 2K tables

@@ -1,0 +1,70 @@
+#include "modulate/dvb_t_super_frame.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/checked.hpp"
+
+namespace vatel::modulate::dvb_t_super_frame {
+
+namespace dvb_t = waveform::dvb_t;
+
+std::array<std::size_t, 4> split_lengths(std::size_t payload_len) noexcept {
+  const std::size_t q = payload_len / 4, s = payload_len % 4;
+  return {q + (s >= 1), q + (s >= 2), q + (s == 3), q};
+}
+
+core::Result<DvbTSuperFrameMod> DvbTSuperFrameMod::with_tx_lowpass(std::size_t num_taps,
+                                                                   float stopband_db) const {
+  auto lowpass = dvb_t::tx_lowpass_checked("DvbTSuperFrameMod", num_taps, stopband_db);
+  if (!lowpass) return lowpass.error();
+  DvbTSuperFrameMod m = *this;
+  m.tx_lowpass_ = lowpass.value();
+  return m;
+}
+
+DvbTSuperFrameMod DvbTSuperFrameMod::with_symbol_window(std::size_t roll_off) const {
+  DvbTSuperFrameMod m = *this;
+  m.roll_off_ = roll_off;
+  return m;
+}
+
+dvb_t_frame::DvbTFrameMod DvbTSuperFrameMod::frame_mod(std::size_t i) const {
+  dvb_t::DvbTFrameParams p;
+  p.guard = params_.guard;
+  p.constellation = params_.constellation;
+  p.code_rate = params_.code_rate;
+  p.frame_number = static_cast<std::uint8_t>(i);
+  p.cell_id = static_cast<std::uint8_t>(i % 2 == 0 ? params_.cell_id >> 8 : params_.cell_id & 0xFF);
+  return dvb_t_frame::DvbTFrameMod(p).with_symbol_window(roll_off_);
+}
+
+DvbTSuperFrame DvbTSuperFrameMod::modulate(std::span<const std::uint8_t> payload) const {
+  DvbTSuperFrame out;
+  out.frame_payload_lens = split_lengths(payload.size());
+  const std::size_t m0 = out.frame_payload_lens[0];
+  std::vector<std::uint8_t> part(m0);
+  std::array<dvb_t_frame::CodedFrame, 4> coded;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t len = out.frame_payload_lens[i];
+    std::copy_n(payload.data() + from, len, part.begin());
+    std::fill(part.begin() + static_cast<std::ptrdiff_t>(len), part.end(), 0);
+    from += len;
+    coded[i] = frame_mod(i).code(part);
+  }
+  const dvb_t_frame::DvbTFrameMod first = frame_mod(0);
+  out.symbols_per_frame = coded[0].n_symbols;
+  out.samples_per_symbol = first.samples_per_symbol();
+  const std::size_t frame_len =
+      core::checked_mul(out.symbols_per_frame, out.samples_per_symbol, "frame length");
+  out.iq = core::Buffer<cf32>(core::checked_mul(frame_len, 4, "super-frame length"));
+  for (std::size_t i = 0; i < 4; ++i) {
+    // Equal parts give equal symbol counts; write_symbols checks it.
+    frame_mod(i).write_symbols(coded[i], {out.iq.data() + i * frame_len, frame_len});
+  }
+  if (tx_lowpass_) tx_lowpass_->apply({out.iq.data(), out.iq.size()});
+  return out;
+}
+
+}  // namespace vatel::modulate::dvb_t_super_frame
