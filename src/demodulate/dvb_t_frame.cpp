@@ -27,23 +27,12 @@ multicarrier::OfdmConfig phase0_config(DvbTGuard guard) {
   return cfg;
 }
 
-// The chain of every DVB-T frame: RS(204, 188), the 12 x 17 convolutional
-// interleaver and the punctured K=7 code; no CRC, no inner interleaver, the
-// energy dispersal done on the packets outside the chain.
-struct FixedChain {
-  fec::OuterFec outer = fec::OuterFec::reed_solomon(204, 16);
-  fec::InnerFec inner;
-  fec::InterleaverKind outer_interleaver = fec::InterleaverKind::convolutional(12, 17);
-  fec::InterleaverKind inner_interleaver = fec::InterleaverKind::none();
-  explicit FixedChain(fec::PunctureRate rate) : inner(fec::InnerFec::convolutional(true, rate)) {}
-};
-
 // The plan of payload_len bytes, or nothing when the payload cannot be in a
 // frame of `capacity` coded bits.  The coded stream is longer than the
 // packets' 8 bits per byte at every rate, so a payload whose packets alone
 // exceed the capacity is refused before any code is sized for it.
 std::optional<fec::BlockPlan> payload_plan(std::uint64_t payload_len, std::uint64_t capacity,
-                                           const FixedChain& chain, fec::CodecCache& cache) {
+                                           fec::PunctureRate rate, fec::CodecCache& cache) {
   using waveform::dvb_t_ts::kPacketLen;
   using waveform::dvb_t_ts::kPacketPayload;
   std::uint64_t packets = payload_len / kPacketPayload + (payload_len % kPacketPayload != 0);
@@ -52,9 +41,7 @@ std::optional<fec::BlockPlan> payload_plan(std::uint64_t payload_len, std::uint6
   if (__builtin_mul_overflow(packets, kPacketLen, &ts_bytes) ||
       __builtin_mul_overflow(ts_bytes, 8, &ts_bits) || ts_bits > capacity)
     return std::nullopt;
-  fec::BlockPlan plan =
-      fec::block_plan(ts_bytes, fec::CrcKind::None, chain.outer, chain.inner,
-                      chain.outer_interleaver, chain.inner_interleaver, cache);
+  const fec::BlockPlan plan = waveform::dvb_t::dvb_t_block_plan(rate, ts_bytes, cache);
   if (plan.coded_bits > capacity) return std::nullopt;
   return plan;
 }
@@ -130,8 +117,8 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
   const std::size_t bits = waveform::dvb_t::dvb_t_bits_per_cell(params_.constellation);
   const std::size_t cell_bits = kDataCells * bits;
   const std::uint64_t capacity = n_symbols * cell_bits;
-  const FixedChain chain(params_.code_rate);
-  const std::optional<fec::BlockPlan> plan = payload_plan(payload_len, capacity, chain, *ws.cache_);
+  const std::optional<fec::BlockPlan> plan =
+      payload_plan(payload_len, capacity, params_.code_rate, *ws.cache_);
   // Only the symbols that hold the plan's coded bits need equalising and
   // demapping; the rest of the frame is null packets and cyclic fill, which
   // is never decoded.  TPS still reads every symbol.
@@ -163,8 +150,9 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
   if (!plan) return DvbTRxError::PayloadDecode;
 
   fec::ChainResult decoded = fec::decode_chain(
-      std::span<const float>(ws.soft_).first(coded_bits), *plan, fec::CrcKind::None, chain.outer,
-      chain.inner, chain.outer_interleaver, chain.inner_interleaver, fec::ScramblerKind::none(),
+      std::span<const float>(ws.soft_).first(coded_bits), *plan, fec::CrcKind::None,
+      waveform::dvb_t::kOuterCode, fec::InnerFec::convolutional(true, params_.code_rate),
+      waveform::dvb_t::kOuterInterleaver, fec::InterleaverKind::none(), fec::ScramblerKind::none(),
       fec::ScramblerPosition::BeforeOuter, 0, *ws.cache_, fec::LdpcDecodeRule::sum_product());
   auto* outcome = std::get_if<fec::ChainOutcome>(&decoded);
   const std::uint64_t ts_bytes = plan->payload_bytes;

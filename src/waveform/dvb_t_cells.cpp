@@ -1,9 +1,9 @@
 #include "waveform/dvb_t_cells.hpp"
 
-#include <cmath>
 #include <limits>
 
 #include "core/panic.hpp"
+#include "waveform/dvb_t.hpp"
 
 namespace vatel::waveform::dvb_t {
 namespace {
@@ -33,12 +33,8 @@ inline void axis_llr(float x, const float* level, float* out, std::size_t stride
 }
 
 template <std::size_t kBits>
-void cells_llr(std::span<const cf32> cells, float* llr) {
-  constexpr std::size_t kLevels = std::size_t{1} << kBits;
-  const std::span<const std::int8_t> levels = axis_levels(2 * kBits);
-  const float s = axis_scale(2 * kBits);
-  float scaled[kLevels];
-  for (std::size_t i = 0; i < kLevels; ++i) scaled[i] = static_cast<float>(levels[i]) * s;
+void cells_llr(ConstellationOrder order, std::span<const cf32> cells, float* llr) {
+  const float* scaled = dvb_t_axis_levels(order).data();
   for (const cf32 c : cells) {
     axis_llr<kBits>(c.real(), scaled, llr, 2);
     axis_llr<kBits>(c.imag(), scaled, llr + 1, 2);
@@ -48,23 +44,8 @@ void cells_llr(std::span<const cf32> cells, float* llr) {
 
 }  // namespace
 
-std::span<const std::int8_t> axis_levels(std::size_t bits_per_cell) noexcept {
-  switch (bits_per_cell) {
-    case 2: return kQpskLevels;
-    case 4: return kQam16Levels;
-    case 6: return kQam64Levels;
-    default: return {};
-  }
-}
-
-float axis_scale(std::size_t bits_per_cell) noexcept {
-  if (axis_levels(bits_per_cell).empty()) return 0.0f;
-  const double m = static_cast<double>(std::size_t{1} << bits_per_cell);
-  return static_cast<float>(1.0 / std::sqrt(2.0 * (m - 1.0) / 3.0));
-}
-
 std::vector<float> dvb_t_soft_llr(std::size_t bits_per_cell, cf32 cell) {
-  if (axis_levels(bits_per_cell).empty()) return {};
+  if (bits_per_cell != 2 && bits_per_cell != 4 && bits_per_cell != 6) return {};
   std::vector<float> out(bits_per_cell);
   dvb_t_soft_llr_cells(bits_per_cell, std::span<const cf32>(&cell, 1), out.data());
   return out;
@@ -72,9 +53,9 @@ std::vector<float> dvb_t_soft_llr(std::size_t bits_per_cell, cf32 cell) {
 
 void dvb_t_soft_llr_cells(std::size_t bits_per_cell, std::span<const cf32> cells, float* llr) {
   switch (bits_per_cell) {
-    case 2: return cells_llr<1>(cells, llr);
-    case 4: return cells_llr<2>(cells, llr);
-    case 6: return cells_llr<3>(cells, llr);
+    case 2: return cells_llr<1>(ConstellationOrder::Qpsk, cells, llr);
+    case 4: return cells_llr<2>(ConstellationOrder::Qam16, cells, llr);
+    case 6: return cells_llr<3>(ConstellationOrder::Qam64, cells, llr);
     default: core::panic("DVB-T cells carry 2, 4 or 6 bits, not " + std::to_string(bits_per_cell));
   }
 }
