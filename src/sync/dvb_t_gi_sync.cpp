@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
+#include "core/cpu.hpp"
 #include "core/panic.hpp"
 #include "dsp/rotator.hpp"
 
@@ -21,6 +23,76 @@ inline std::int32_t total_order_key(float x) {
   bits ^= static_cast<std::int32_t>(static_cast<std::uint32_t>(bits >> 31) >> 1);
   return bits;
 }
+
+// Adds p[j + i] for i = 0 .. len-1, in that order, to acc[j] for
+// j = 0 .. fit-1, for the three arrays at once.  Blocks of candidates stay
+// in registers over the whole window; the order of the additions per
+// candidate, and so every rounding, is that of the plain double loop.
+struct Sums {
+  float* re;
+  float* im;
+  float* power;
+};
+struct Products {
+  const float* re;
+  const float* im;
+  const float* power;
+};
+
+// Eight lanes; the additions are lane-wise, so the order per candidate is
+// unchanged by the vector width.
+// (The helpers are always inlined, so the vector argument ABI note of GCC
+// does not apply.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef float Lanes __attribute__((vector_size(32)));
+
+VATEL_INLINE Lanes load(const float* p) {
+  Lanes v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+VATEL_INLINE void store(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+
+// Sixteen candidates from j0 on.
+VATEL_INLINE void add_block(const Products& p, const Sums& acc, std::size_t j0, std::size_t len) {
+  Lanes re0 = load(acc.re + j0), re1 = load(acc.re + j0 + 8);
+  Lanes im0 = load(acc.im + j0), im1 = load(acc.im + j0 + 8);
+  Lanes pw0 = load(acc.power + j0), pw1 = load(acc.power + j0 + 8);
+  const float* a = p.re + j0;
+  const float* b = p.im + j0;
+  const float* c = p.power + j0;
+  for (std::size_t i = 0; i < len; ++i) {
+    re0 += load(a + i);
+    re1 += load(a + i + 8);
+    im0 += load(b + i);
+    im1 += load(b + i + 8);
+    pw0 += load(c + i);
+    pw1 += load(c + i + 8);
+  }
+  store(acc.re + j0, re0);
+  store(acc.re + j0 + 8, re1);
+  store(acc.im + j0, im0);
+  store(acc.im + j0 + 8, im1);
+  store(acc.power + j0, pw0);
+  store(acc.power + j0 + 8, pw1);
+}
+
+VATEL_INLINE void window_sums_body(Products p, Sums acc, std::size_t fit, std::size_t len) {
+  constexpr std::size_t kBlock = 16;
+  std::size_t j0 = 0;
+  for (; j0 + kBlock <= fit; j0 += kBlock) add_block(p, acc, j0, len);
+  for (; j0 < fit; ++j0)
+    for (std::size_t i = 0; i < len; ++i) {
+      acc.re[j0] += p.re[j0 + i];
+      acc.im[j0] += p.im[j0 + i];
+      acc.power[j0] += p.power[j0 + i];
+    }
+}
+
+VATEL_FMA_KERNEL(void, window_sums, (Products p, Sums acc, std::size_t fit, std::size_t len),
+                 (p, acc, fit, len))
+#pragma GCC diagnostic pop
 
 inline float quality_of(float c_re, float c_im, float half_energy) {
   if (!(half_energy > 0.0f)) return 0.0f;
@@ -66,16 +138,8 @@ std::optional<GiSyncResult> GiSearch::run(std::span<const cf32> samples, std::si
     const std::size_t base = s * period;
     if (base + cp_len > late) break;
     const std::size_t fit = std::min(count, late - cp_len - base + 1);
-    for (std::size_t i = 0; i < cp_len; ++i) {
-      const float* pr = prod_re_.data() + base + i;
-      const float* pi = prod_im_.data() + base + i;
-      const float* pw = power_.data() + base + i;
-      for (std::size_t j = 0; j < fit; ++j) {
-        cre[j] += pr[j];
-        cim[j] += pi[j];
-        en[j] += pw[j];
-      }
-    }
+    window_sums({prod_re_.data() + base, prod_im_.data() + base, power_.data() + base},
+                {cre, cim, en}, fit, cp_len);
   }
 
   std::size_t best = 0;
