@@ -106,11 +106,15 @@ std::uint64_t DvbTFrameStreamDemod::resync(std::uint64_t start, std::uint64_t fr
   std::vector<std::uint8_t> bits(bins.size(), 0);
   for (std::size_t l = 1; l < bins.size(); ++l)
     bits[l] = waveform::dvb_t_tps::tps_differential_bit(bins[l], bins[l - 1]);
-  // On the frame grid already: the frame itself was bad, the next one
-  // follows it.
-  if (block_starts_at(bits, 0)) return whole_frame;
+  // A frame that shows one TPS word only, at its start, was on the frame
+  // grid: it was bad itself, and the next frame follows it.  A longer frame
+  // repeats the word every 68 symbols, so the word at 0 may open a later
+  // block; then the search below moves on to the next word.
+  constexpr std::size_t kWordSpan = 16;
+  if (n_symbols_ <= waveform::dvb_t_tps::kTpsBits + kWordSpan && block_starts_at(bits, 0))
+    return whole_frame;
   const std::uint64_t first = start + workspace_.last_offset();
-  const std::size_t last = bins.size() - 17;  // the last j whose word is in view
+  const std::size_t last = bins.size() - kWordSpan - 1;  // the last j whose word is in view
   for (std::size_t j = 1; j <= last; ++j)
     if (block_starts_at(bits, j)) return first + j * period_;
   // Keep the symbols whose word was not yet in view for the next attempt.

@@ -444,3 +444,21 @@ def test_stream_sizes_never_wrap_or_exhaust_memory():
     r = subprocess.run([sys.executable, "-c", SIZE_SCRIPT], capture_output=True, text=True,
                        timeout=60)
     assert r.returncode == 0 and r.stdout.strip() == "ok", r.stderr
+
+
+def test_stream_of_long_frames_recovers_from_a_later_tps_block():
+    # 15000 bytes take about 107 symbols: the TPS word repeats at symbol 68.
+    payloads, iq, n = frames_signal(3, payload_len=15000)
+    assert n > 68 + 16
+    period = 2112
+    s = stream(n, 15000)
+    x = np.concatenate([iq[68 * period:], np.zeros(period, np.complex64)])
+    got = [f.payload for f in s.feed(x) + s.flush()]
+    assert got == [p.tobytes() for p in payloads[1:]]
+    # A frame spoiled on the frame grid costs only itself.
+    spoiled = iq.copy()
+    spoiled[10 * period:12 * period] = 0
+    s = stream(n, 15000)
+    x = np.concatenate([spoiled, np.zeros(period, np.complex64)])
+    got = [f.payload for f in s.feed(x) + s.flush()]
+    assert got == [p.tobytes() for p in payloads[1:]]
