@@ -14,18 +14,7 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 import numpy as np  # noqa: E402
 
 import vatel_sdr as v  # noqa: E402
-import time  # noqa: E402
-
-
-def best(fn, repeat=5):
-    """The shortest CPU time of `repeat` runs of fn() on this thread, in
-    seconds: the receiver runs on one core, and the machine may be shared."""
-    times = []
-    for _ in range(repeat):
-        t0 = time.thread_time()
-        fn()
-        times.append(time.thread_time() - t0)
-    return min(times)
+from _timing import best_cpu as best  # noqa: E402
 
 REAL_TIME_MSPS = 64 / 7
 CASES = [("qpsk", "1/2"), ("qam16", "3/4"), ("qam64", "7/8")]

@@ -81,25 +81,36 @@ class DvbTFrameWorkspace {
   std::size_t last_offset_ = 0;
 };
 
-class DvbTFrameDemod {
+// The receive options every DVB-T demodulator takes, with their builders:
+// the whole-carrier offset search (off after construction) and the FFT
+// window back-off (0; no upper limit here, decoding uses min(back-off,
+// cp_len)).
+template <class Demod>
+class RxOptions {
  public:
-  explicit DvbTFrameDemod(const DvbTFrameParams& params) : params_(params) {}
-
-  DvbTFrameDemod with_integer_cfo_correction(bool on) const {
-    DvbTFrameDemod d = *this;
+  Demod with_integer_cfo_correction(bool on) const {
+    Demod d = static_cast<const Demod&>(*this);
     d.integer_cfo_correction_ = on;
     return d;
   }
-  // No upper limit here; decoding uses min(back-off, cp_len).
-  DvbTFrameDemod with_rx_window_backoff(std::size_t backoff) const {
-    DvbTFrameDemod d = *this;
+  Demod with_rx_window_backoff(std::size_t backoff) const {
+    Demod d = static_cast<const Demod&>(*this);
     d.rx_window_backoff_ = backoff;
     return d;
   }
-
-  const DvbTFrameParams& params() const noexcept { return params_; }
   bool integer_cfo_correction() const noexcept { return integer_cfo_correction_; }
   std::size_t rx_window_backoff() const noexcept { return rx_window_backoff_; }
+
+ protected:
+  std::size_t rx_window_backoff_ = 0;
+  bool integer_cfo_correction_ = false;
+};
+
+class DvbTFrameDemod : public RxOptions<DvbTFrameDemod> {
+ public:
+  explicit DvbTFrameDemod(const DvbTFrameParams& params) : params_(params) {}
+
+  const DvbTFrameParams& params() const noexcept { return params_; }
 
   // One frame of n_symbols symbols carrying payload_len bytes.  Every
   // failure is one of the four errors, in the order of the steps: no
@@ -113,9 +124,7 @@ class DvbTFrameDemod {
                        std::uint64_t payload_len, DvbTFrameWorkspace& ws) const;
 
  private:
-  std::size_t rx_window_backoff_ = 0;
   DvbTFrameParams params_;
-  bool integer_cfo_correction_ = false;
 };
 
 }  // namespace vatel::demodulate::dvb_t_frame

@@ -23,35 +23,22 @@ struct DvbTRxSuperFrame {
   std::uint16_t cell_id = 0;
 };
 
-class DvbTSuperFrameDemod {
+class DvbTSuperFrameDemod : public dvb_t_frame::RxOptions<DvbTSuperFrameDemod> {
  public:
   explicit DvbTSuperFrameDemod(const DvbTSuperFrameParams& params) : params_(params) {}
 
-  DvbTSuperFrameDemod with_integer_cfo_correction(bool on) const {
-    DvbTSuperFrameDemod d = *this;
-    d.integer_cfo_correction_ = on;
-    return d;
-  }
-  DvbTSuperFrameDemod with_rx_window_backoff(std::size_t backoff) const {
-    DvbTSuperFrameDemod d = *this;
-    d.rx_window_backoff_ = backoff;
-    return d;
-  }
-  bool integer_cfo_correction() const noexcept { return integer_cfo_correction_; }
-  std::size_t rx_window_backoff() const noexcept { return rx_window_backoff_; }
   const DvbTSuperFrameParams& params() const noexcept { return params_; }
 
   // Frames of symbols_per_frame symbols each, carrying the given payload
-  // lengths.  Frame i is read from sample i x F on (F the frame length);
-  // before frame i >= 1 the buffer must hold (i + 1) x F samples.
+  // lengths, every one decoded with this demodulator's options.  Frame i is
+  // read from sample i x F on (F the frame length); before frame i >= 1 the
+  // buffer must hold (i + 1) x F samples.
   core::Result<DvbTRxSuperFrame> decode(std::span<const cf32> samples,
                                         std::uint64_t symbols_per_frame,
                                         const std::array<std::uint64_t, 4>& frame_payload_lens) const;
 
  private:
-  std::size_t rx_window_backoff_ = 0;
   DvbTSuperFrameParams params_;
-  bool integer_cfo_correction_ = false;
 };
 
 }  // namespace vatel::demodulate::dvb_t_super_frame

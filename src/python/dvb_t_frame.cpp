@@ -408,11 +408,11 @@ std::vector<PyDvbTRxFrame> stream_feed(DvbTFrameStreamDemod& s, std::span<const 
 std::vector<Attempt> stream_feed_with_errors(DvbTFrameStreamDemod& s, std::span<const cf32> iq) {
   std::vector<Attempt> attempts;
   for (DvbTRxOutcome& o : s.feed(iq)) {
+    Attempt& a = attempts.emplace_back();
     if (auto* f = std::get_if<DvbTRxFrame>(&o))
-      attempts.push_back({python_frame(std::move(*f)), std::nullopt});
+      a.first = python_frame(std::move(*f));
     else
-      attempts.push_back(
-          {std::nullopt, std::string(::vatel::demodulate::dvb_t_frame::display_text(std::get<DvbTRxError>(o)))});
+      a.second = std::string(::vatel::demodulate::dvb_t_frame::display_text(std::get<DvbTRxError>(o)));
   }
   return attempts;
 }

@@ -5,12 +5,15 @@ with a noise lead-in, carrier offset off the carrier grid, a fixed phase,
 multipath taps and white noise), so the receivers meet signals that their
 transmitter did not shape for them.
 """
+import functools
 import subprocess
 import sys
 import textwrap
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import vatel_sdr as v
 
@@ -322,6 +325,26 @@ def test_stream_every_payload_once_in_order_for_any_chunking(shift, sizes):
     assert s.flush() == []
 
 
+@settings(max_examples=8, deadline=None)
+@given(st.lists(st.integers(0, 90000), min_size=1, max_size=6))
+def test_stream_any_split_gives_the_same_frames(sizes):
+    if not any(sizes):
+        sizes = sizes + [1]
+    payloads, iq, n = split_signal()
+    s = stream(n)
+    got = []
+    for chunk in chunked(iq, sizes):
+        got += s.feed(chunk)
+    got += s.flush()
+    assert [f.payload for f in got] == [p.tobytes() for p in payloads]
+
+
+@functools.cache
+def split_signal():
+    payloads, iq, n = frames_signal(2, seed=40)
+    return payloads, np.concatenate([np.zeros(999, np.complex64), iq]), n
+
+
 def test_stream_buffered_exact_after_each_frame():
     payloads, iq, n = frames_signal(2)
     period = 2112
@@ -343,6 +366,10 @@ def test_stream_buffered_exact_after_each_frame():
 def test_stream_flush_decodes_the_last_frame():
     payloads, iq, n = frames_signal(2)
     s = stream(n)
+    # Two frames and one more period at once: both in one call.
+    both = s.feed(np.concatenate([iq, np.zeros(2112, np.complex64)]))
+    assert [f.payload for f in both] == [p.tobytes() for p in payloads]
+    s.clear()
     assert [f.payload for f in s.feed(iq)] == [payloads[0].tobytes()]
     assert s.buffered == n * 2112
     assert [f.payload for f in s.flush()] == [payloads[1].tobytes()]
