@@ -137,6 +137,12 @@ def ofdm(png_path):
     occupied = np.count_nonzero(psd > psd.max() * 1e-3)
     print(f"OFDM: 64-point FFT, 16-sample prefix, 16-QAM: {iq.size} samples,"
           f" {occupied} of 64 bins occupied ({occupied / 64 * fs / 1e3:.0f} kHz of {fs / 1e3:.0f} kHz)")
+    save_spectrum(png_path, (np.arange(64) - 32) * fs / 64 / 1e3, psd, "frequency (kHz)",
+                  "OFDM symbol spectrum")
+
+
+def save_spectrum(png_path, freqs, psd, xlabel, title):
+    """Plots a power spectrum in dB relative to its peak, when matplotlib is there."""
     try:
         import matplotlib
 
@@ -144,12 +150,11 @@ def ofdm(png_path):
         import matplotlib.pyplot as plt
     except ImportError:
         return
-    freqs = (np.arange(64) - 32) * fs / 64 / 1e3
     fig, ax = plt.subplots(figsize=(7, 3.5))
     ax.plot(freqs, 10 * np.log10(psd / psd.max() + 1e-12))
-    ax.set_xlabel("frequency (kHz)")
+    ax.set_xlabel(xlabel)
     ax.set_ylabel("power (dB)")
-    ax.set_title("OFDM symbol spectrum")
+    ax.set_title(title)
     ax.set_ylim(-80, 5)
     fig.tight_layout()
     fig.savefig(png_path)
@@ -242,6 +247,21 @@ def dvb_t_receive():
     print(f"  errors reported: {errors if errors else 'none'}; {stream.buffered} samples left")
 
 
+def dvb_t(png_path):
+    fs = v.nb_bandwidth_fs("2mhz")
+    payload = rng.integers(0, 256, 2000, dtype=np.uint8)
+    frame = v.DvbTFrameMod(v.DvbTFrameParams("1/8", "qpsk", "1/2")).modulate(payload)
+    iq = frame.iq
+    print(f"DVB-T 2K, QPSK 1/2, guard 1/8 at {fs / 1e6:.6f} MS/s: {frame.n_symbols} symbols,"
+          f" {iq.size} samples ({iq.size / fs * 1e3:.1f} ms),"
+          f" {v.nb_bandwidth_occupied_hz('2mhz') / 1e6:.1f} MHz occupied")
+    # Averaged periodogram of 2048-sample segments, as a receiver would see it.
+    seg = iq[: iq.size // 2048 * 2048].reshape(-1, 2048)
+    psd = np.fft.fftshift((np.abs(np.fft.fft(seg * np.hanning(2048), axis=1)) ** 2).mean(axis=0))
+    save_spectrum(png_path, (np.arange(2048) - 1024) * fs / 2048 / 1e6, psd, "frequency (MHz)",
+                  "DVB-T 2K frame spectrum, 2 MHz channel")
+
+
 if __name__ == "__main__":
     import pathlib
 
@@ -251,4 +271,5 @@ if __name__ == "__main__":
     psk31()
     ofdm(pathlib.Path(__file__).with_name("ofdm_spectrum.png"))
     ofdm_receive(pathlib.Path(__file__).with_name("ofdm_constellation.png"))
+    dvb_t(pathlib.Path(__file__).with_name("dvb_t_spectrum.png"))
     dvb_t_receive()

@@ -166,18 +166,37 @@ const PuncturePattern& puncture_pattern(PunctureRate rate) noexcept {
   return kPatterns[i < kPatterns.size() ? i : 0];
 }
 
+namespace {
+
+// Register bit b holds the input m - b steps back, so with the input laid
+// out after m zeros, output t is the XOR of u[t + b] over the mask's bits:
+// no state carried from step to step, and the loop vectorises.
+template <unsigned M, unsigned First, unsigned Second>
+void encode_kernel(const std::uint8_t* u, std::size_t steps, std::uint8_t* out) noexcept {
+  for (std::size_t t = 0; t < steps; ++t) {
+    std::uint8_t x = 0, y = 0;
+    for (unsigned b = 0; b <= M; ++b) {
+      if ((First >> b) & 1u) x ^= u[t + b];
+      if ((Second >> b) & 1u) y ^= u[t + b];
+    }
+    out[2 * t] = x;
+    out[2 * t + 1] = y;
+  }
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> conv_encode(std::span<const std::uint8_t> bits, bool k7) {
   const ConvCode& code = code_of(k7);
   const std::size_t steps = core::checked_add(bits.size(), code.memory, "convolutional input");
   std::vector<std::uint8_t> out(core::checked_mul(steps, 2, "convolutional output"));
-  unsigned s = 0;
-  for (std::size_t i = 0; i < steps; ++i) {
-    const unsigned u = i < bits.size() ? (bits[i] & 1u) : 0u;
-    const unsigned reg = (u << code.memory) | s;
-    out[2 * i] = static_cast<std::uint8_t>(parity(reg & code.first_mask));
-    out[2 * i + 1] = static_cast<std::uint8_t>(parity(reg & code.second_mask));
-    s = (s >> 1) | (u << (code.memory - 1));
-  }
+  // m zeros (the start state), the input bits, m zeros (the tail).
+  std::vector<std::uint8_t> u(core::checked_add(steps, code.memory, "convolutional input"), 0);
+  for (std::size_t i = 0; i < bits.size(); ++i) u[code.memory + i] = bits[i] & 1u;
+  if (k7)
+    encode_kernel<kK7.memory, kK7.first_mask, kK7.second_mask>(u.data(), steps, out.data());
+  else
+    encode_kernel<kK5.memory, kK5.first_mask, kK5.second_mask>(u.data(), steps, out.data());
   return out;
 }
 
@@ -192,13 +211,22 @@ std::size_t punctured_length(std::size_t pairs, PunctureRate rate) {
 std::vector<std::uint8_t> puncture(std::span<const std::uint8_t> coded, PunctureRate rate) {
   const PuncturePattern& p = puncture_pattern(rate);
   const std::size_t pairs = coded.size() / 2;
-  std::vector<std::uint8_t> out;
-  out.reserve(punctured_length(pairs, rate) + (coded.size() % 2));
-  std::size_t phase = 0;
-  for (std::size_t i = 0; i < pairs; ++i) {
-    if (p.first[phase]) out.push_back(coded[2 * i]);
-    if (p.second[phase]) out.push_back(coded[2 * i + 1]);
-    if (++phase == p.period) phase = 0;
+  std::vector<std::uint8_t> out(punctured_length(pairs, rate));
+  // The kept positions of one period's 2p coded bits, in sending order.
+  std::array<std::uint8_t, 14> kept{};
+  std::size_t n_kept = 0;
+  for (std::size_t j = 0; j < p.period; ++j) {
+    if (p.first[j]) kept[n_kept++] = static_cast<std::uint8_t>(2 * j);
+    if (p.second[j]) kept[n_kept++] = static_cast<std::uint8_t>(2 * j + 1);
+  }
+  const std::size_t periods = pairs / p.period;
+  const std::uint8_t* c = coded.data();
+  std::uint8_t* o = out.data();
+  for (std::size_t q = 0; q < periods; ++q, c += 2 * p.period, o += n_kept)
+    for (std::size_t t = 0; t < n_kept; ++t) o[t] = c[kept[t]];
+  for (std::size_t j = 0; j < pairs % p.period; ++j) {
+    if (p.first[j]) *o++ = c[2 * j];
+    if (p.second[j]) *o++ = c[2 * j + 1];
   }
   return out;
 }

@@ -108,7 +108,7 @@ void DvbTFrameMod::write_symbols(const CodedFrame& frame, std::span<cf32> out) c
   const std::size_t b = dvb_t::dvb_t_bits_per_cell(params_.constellation);
   const std::size_t per_symbol = dvb_t::kDataCells * b;
   VATEL_ENSURE(frame.bits.size() == checked_mul(frame.n_symbols, per_symbol, "frame capacity") &&
-                   out.size() >= checked_mul(frame.n_symbols, S, "frame length"),
+                   out.size() == checked_mul(frame.n_symbols, S, "frame length"),
                "DVB-T frame buffers do not match the symbol count");
 
   dvb_t::ScatteredPilotMapper mapper{dvb_t::ScatteredGridCycle(params_.guard)};

@@ -53,7 +53,7 @@ class DvbTFrameMod {
 
   // The steps of modulate, for the super-frame: packets, fill and coding
   // (with a private codec cache); then the symbols, tapered, into
-  // out[0 .. n_symbols x samples_per_symbol).  No TX low-pass.
+  // out, exactly n_symbols x samples_per_symbol samples.  No TX low-pass.
   CodedFrame code(std::span<const std::uint8_t> payload) const;
   void write_symbols(const CodedFrame& frame, std::span<cf32> out) const;
 

@@ -44,24 +44,24 @@ DvbTSuperFrame DvbTSuperFrameMod::modulate(std::span<const std::uint8_t> payload
   out.frame_payload_lens = split_lengths(payload.size());
   const std::size_t m0 = out.frame_payload_lens[0];
   std::vector<std::uint8_t> part(m0);
-  std::array<dvb_t_frame::CodedFrame, 4> coded;
-  std::size_t from = 0;
+  std::size_t from = 0, frame_len = 0;
+  // One frame coded at a time: the parts have equal lengths, so every frame
+  // has frame 0's symbol count (write_symbols checks it) and the output can
+  // be sized from frame 0 alone.
   for (std::size_t i = 0; i < 4; ++i) {
     const std::size_t len = out.frame_payload_lens[i];
     std::copy_n(payload.data() + from, len, part.begin());
     std::fill(part.begin() + static_cast<std::ptrdiff_t>(len), part.end(), 0);
     from += len;
-    coded[i] = frame_mod(i).code(part);
-  }
-  const dvb_t_frame::DvbTFrameMod first = frame_mod(0);
-  out.symbols_per_frame = coded[0].n_symbols;
-  out.samples_per_symbol = first.samples_per_symbol();
-  const std::size_t frame_len =
-      core::checked_mul(out.symbols_per_frame, out.samples_per_symbol, "frame length");
-  out.iq = core::Buffer<cf32>(core::checked_mul(frame_len, 4, "super-frame length"));
-  for (std::size_t i = 0; i < 4; ++i) {
-    // Equal parts give equal symbol counts; write_symbols checks it.
-    frame_mod(i).write_symbols(coded[i], {out.iq.data() + i * frame_len, frame_len});
+    const dvb_t_frame::DvbTFrameMod mod = frame_mod(i);
+    const dvb_t_frame::CodedFrame coded = mod.code(part);
+    if (i == 0) {
+      out.symbols_per_frame = coded.n_symbols;
+      out.samples_per_symbol = mod.samples_per_symbol();
+      frame_len = core::checked_mul(out.symbols_per_frame, out.samples_per_symbol, "frame length");
+      out.iq = core::Buffer<cf32>(core::checked_mul(frame_len, 4, "super-frame length"));
+    }
+    mod.write_symbols(coded, {out.iq.data() + i * frame_len, frame_len});
   }
   if (tx_lowpass_) tx_lowpass_->apply({out.iq.data(), out.iq.size()});
   return out;

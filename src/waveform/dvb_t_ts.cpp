@@ -1,6 +1,7 @@
 #include "waveform/dvb_t_ts.hpp"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "core/checked.hpp"
@@ -36,18 +37,20 @@ void ts_energy_disperse(std::span<std::uint8_t> stream) {
   const std::size_t rest = stream.size() % kPacketLen;
   VATEL_ENSURE(rest == 0, "assertion `left == right` failed: TS energy dispersal needs whole "
                           "188-byte packets\n  left: " + std::to_string(rest) + "\n right: 0");
+  const std::size_t n = stream.size() / kPacketLen;
+  if (n == 0) return;
+  // The sequence of one group, from its load after the inverted sync byte:
+  // it runs on through the other seven sync bytes without touching them, so
+  // packet g of a group takes key bytes g x 188 onward.
+  std::array<std::uint8_t, kDispersalGroup * kPacketLen - 1> key{};
   fec::DvbTEnergyDispersal prbs;
-  for (std::size_t i = 0, n = stream.size() / kPacketLen; i < n; ++i) {
+  prbs.feed_in_place(key);
+  for (std::size_t i = 0; i < n; ++i) {
     std::uint8_t* packet = stream.data() + i * kPacketLen;
-    if (i % kDispersalGroup == 0) {
-      packet[0] = static_cast<std::uint8_t>(~packet[0]);
-      prbs.reg = fec::DvbTEnergyDispersal::kInitial;
-    } else {
-      // The sequence runs on through the sync byte without touching it.
-      std::uint8_t skipped = 0;
-      prbs.feed_in_place({&skipped, 1});
-    }
-    prbs.feed_in_place({packet + 1, kPacketPayload});
+    const std::size_t g = i % kDispersalGroup;
+    if (g == 0) packet[0] = static_cast<std::uint8_t>(~packet[0]);
+    const std::uint8_t* k = key.data() + g * kPacketLen;
+    for (std::size_t j = 0; j < kPacketPayload; ++j) packet[1 + j] ^= k[j];
   }
 }
 

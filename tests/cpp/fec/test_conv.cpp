@@ -26,6 +26,39 @@ TEST(Conv, ImpulseResponses) {
   EXPECT_EQ(conv_encode(Bytes{}, true), Bytes(12, 0));
 }
 
+// The shift-register form of the encoder and puncturer, step by step, for
+// random inputs (the library's kernels work without carried state).
+TEST(Conv, EncoderAndPuncturerMatchTheShiftRegisterForm) {
+  std::mt19937 rng(3);
+  for (bool k7 : {false, true}) {
+    const conv::ConvCode& code = conv::code_of(k7);
+    for (std::size_t len : {0u, 1u, 5u, 97u, 1000u}) {
+      Bytes bits(len);
+      for (auto& b : bits) b = static_cast<std::uint8_t>(rng() & 0x3);  // upper bit ignored
+      Bytes expected;
+      unsigned s = 0;
+      for (std::size_t i = 0; i < len + code.memory; ++i) {
+        const unsigned u = i < len ? (bits[i] & 1u) : 0u;
+        const unsigned reg = (u << code.memory) | s;
+        expected.push_back(static_cast<std::uint8_t>(__builtin_parity(reg & code.first_mask)));
+        expected.push_back(static_cast<std::uint8_t>(__builtin_parity(reg & code.second_mask)));
+        s = (s >> 1) | (u << (code.memory - 1));
+      }
+      const Bytes coded = conv_encode(bits, k7);
+      ASSERT_EQ(coded, expected) << k7 << " " << len;
+      for (PunctureRate rate : kRates) {
+        const conv::PuncturePattern& p = conv::puncture_pattern(rate);
+        Bytes kept;
+        for (std::size_t i = 0; i < coded.size() / 2; ++i) {
+          if (p.first[i % p.period]) kept.push_back(coded[2 * i]);
+          if (p.second[i % p.period]) kept.push_back(coded[2 * i + 1]);
+        }
+        ASSERT_EQ(puncture(coded, rate), kept);
+      }
+    }
+  }
+}
+
 TEST(Conv, BranchTable) {
   const auto t = conv::branch_table(conv::kK7);
   ASSERT_EQ(t.size(), 128u);
