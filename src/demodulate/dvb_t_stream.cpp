@@ -97,13 +97,14 @@ std::vector<DvbTRxOutcome> DvbTFrameStreamDemod::drain(bool final) {
   return out;
 }
 
-std::uint64_t DvbTFrameStreamDemod::resync(std::uint64_t start, std::uint64_t frame_len) const {
+std::uint64_t DvbTFrameStreamDemod::resync(std::uint64_t start, std::uint64_t frame_len) {
   const std::uint64_t whole_frame = start + frame_len;
   const auto bins = workspace_.last_tps_bins();
   // Only frames that hold a TPS block can be found by it; a decode that
   // stopped before its symbols left nothing to look at.
   if (n_symbols_ < waveform::dvb_t_tps::kTpsBits || bins.size() != n_symbols_) return whole_frame;
-  std::vector<std::uint8_t> bits(bins.size(), 0);
+  std::vector<std::uint8_t>& bits = tps_bits_;
+  bits.assign(bins.size(), 0);
   for (std::size_t l = 1; l < bins.size(); ++l)
     bits[l] = waveform::dvb_t_tps::tps_differential_bit(bins[l], bins[l - 1]);
   // A frame that shows one TPS word only, at its start, was on the frame

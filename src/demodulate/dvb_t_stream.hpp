@@ -53,7 +53,7 @@ class DvbTFrameStreamDemod {
                        std::uint64_t payload_len);
   std::vector<DvbTRxOutcome> drain(bool final);
   // Samples to drop after a failed frame acquired at `start`.
-  std::uint64_t resync(std::uint64_t start, std::uint64_t frame_len) const;
+  std::uint64_t resync(std::uint64_t start, std::uint64_t frame_len);
 
   std::vector<cf32> buffer_;
   std::size_t head_ = 0;  // first unconsumed sample
@@ -63,6 +63,7 @@ class DvbTFrameStreamDemod {
   std::size_t period_;
   dvb_t_frame::DvbTFrameWorkspace workspace_;
   sync::dvb_t_gi_sync::GiSearch search_;
+  std::vector<std::uint8_t> tps_bits_;  // scratch of resync
 };
 
 }  // namespace vatel::demodulate::dvb_t_stream
