@@ -25,12 +25,6 @@ void map_qam(const QamTable& t, const std::uint8_t* bits, const std::size_t* bin
   }
 }
 
-// 16, 64 or 256 points; BPSK and QPSK have no QAM table (order 0).
-unsigned qam_order(ConstellationOrder c) {
-  const std::size_t bits = bits_per_point(c);
-  return bits >= 4 ? 1u << bits : 0;
-}
-
 }  // namespace
 
 VATEL_FMA_KERNEL(void, ofdm_mix_kernel, (dsp::Rotator & osc, cf32* x, std::size_t n, float gain),
@@ -45,7 +39,7 @@ OfdmMod::OfdmMod(const OfdmConfig& cfg)
       n_fft_(cfg.plan.n_fft),
       cp_len_(cfg.plan.cp_len),
       constellation_(cfg.constellation),
-      qam_(qam_table(qam_order(cfg.constellation))),
+      qam_(qam_table(multicarrier::qam_order(cfg.constellation))),
       gain_(cfg.gain),
       rf_hz_(cfg.rf_hz),
       osc_(cfg.rf_hz, cfg.fs) {

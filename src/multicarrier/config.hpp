@@ -96,6 +96,13 @@ constexpr std::size_t bits_per_point(ConstellationOrder order) noexcept {
   return 0;
 }
 
+// The number of points of a square QAM (16, 64 or 256); 0 for BPSK and QPSK,
+// which have no QAM table.
+constexpr unsigned qam_order(ConstellationOrder order) noexcept {
+  const std::size_t bits = bits_per_point(order);
+  return bits >= 4 ? 1u << bits : 0;
+}
+
 // "bpsk", "qpsk", "qam16", "qam64" or "qam256", matched exactly.
 core::Result<ConstellationOrder> parse_constellation(std::string_view keyword);
 // "Bpsk", "Qpsk", "Qam16", "Qam64", "Qam256".

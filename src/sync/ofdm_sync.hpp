@@ -13,12 +13,13 @@
 #include "core/buffer.hpp"
 #include "core/types.hpp"
 #include "multicarrier/config.hpp"
+#include "multicarrier/unit_sequence.hpp"
 
 namespace vatel::sync::ofdm_sync {
 
-// Seeds of the pseudo-random unit sequence ("OFDMPRE1" and "OFDMTRN1").
-inline constexpr std::uint64_t kPreambleSeed = 0x4F46444D50524531ull;
-inline constexpr std::uint64_t kTrainingSeed = 0x4F46444D54524E31ull;
+using multicarrier::kPreambleSeed;
+using multicarrier::kTrainingSeed;
+using multicarrier::pseudo_random_unit_sequence;
 
 struct OfdmPreambleParams {
   // (training FFT size, training cyclic-prefix length); none: no training symbol.
@@ -26,10 +27,6 @@ struct OfdmPreambleParams {
   std::size_t num_repeats = 0;
   std::size_t repeat_len = 0;
 };
-
-// `count` samples with components +-1/sqrt(2), drawn from a 64-bit xorshift
-// (13, 7, 17) started at `seed`: two draws per sample, real part first.
-std::vector<cf32> pseudo_random_unit_sequence(std::size_t count, std::uint64_t seed);
 
 // The FFT bins of the repeated segment: for k = 1 ..= t that are multiples
 // of `step`, bin k and then bin n_fft - k.

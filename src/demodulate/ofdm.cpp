@@ -1,0 +1,149 @@
+#include "demodulate/ofdm.hpp"
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "core/checked.hpp"
+#include "core/panic.hpp"
+#include "demodulate/decider.hpp"
+#include "modulate/constellation.hpp"
+
+namespace vatel::demodulate::ofdm {
+namespace {
+
+using modulate::QamTable;
+
+// The M LLRs of one axis from all 2^M squared distances; the loops have
+// fixed bounds so that they unroll and the minima become vector compares.
+template <unsigned M>
+VATEL_INLINE void axis_llr(const float* level, float v, float* out) {
+  constexpr unsigned L = 1u << M;
+  float d[L];
+  for (unsigned i = 0; i < L; ++i) {
+    const float e = v - level[i];
+    d[i] = e * e;
+  }
+  for (unsigned b = 0; b < M; ++b) {
+    const unsigned mask = 1u << (M - 1 - b);
+    float m0 = std::numeric_limits<float>::infinity();
+    float m1 = m0;
+    for (unsigned i = 0; i < L; ++i) {
+      // A NaN distance leaves both minima at infinity, whose difference is NaN.
+      if (i & mask)
+        m1 = d[i] < m1 ? d[i] : m1;
+      else
+        m0 = d[i] < m0 ? d[i] : m0;
+    }
+    out[b] = m1 - m0;
+  }
+}
+
+template <unsigned M>
+void qam_llrs(const QamTable& t, const cf32* cells, std::size_t n, float* out) {
+  for (std::size_t i = 0; i < n; ++i, out += 2 * M) {
+    axis_llr<M>(t.level.data(), cells[i].real(), out);
+    axis_llr<M>(t.level.data(), cells[i].imag(), out + M);
+  }
+}
+
+const QamTable& table_of(ConstellationOrder c) {
+  const QamTable* t = modulate::qam_table(multicarrier::qam_order(c));
+  VATEL_ENSURE(t != nullptr, "no QAM table for this constellation");
+  return *t;
+}
+
+}  // namespace
+
+OfdmSoftDemod OfdmSoftDemod::for_cells(ConstellationOrder constellation, std::size_t num_cells) {
+  return {num_cells,
+          core::checked_mul(num_cells, multicarrier::bits_per_point(constellation), "LLR count"),
+          constellation};
+}
+
+std::size_t OfdmSoftDemod::process(std::span<const cf32> cells, std::span<float> llrs) {
+  if (num_cells == 0) return num_llrs;
+  if (cells.size() < num_cells || llrs.size() < num_llrs) return 0;
+  const std::size_t k = multicarrier::bits_per_point(constellation);
+  std::size_t need = 0;
+  VATEL_ENSURE(!__builtin_mul_overflow(num_cells, k, &need) && need == num_llrs,
+               "OfdmSoftDemod: " + std::to_string(num_llrs) + " LLRs for " +
+                   std::to_string(num_cells) + " cells of " + std::to_string(k) + " bits");
+  const cf32* c = cells.data();
+  float* o = llrs.data();
+  switch (constellation) {
+    case ConstellationOrder::Bpsk:
+      for (std::size_t i = 0; i < num_cells; ++i) o[i] = kBpskLlrScale * c[i].real();
+      break;
+    case ConstellationOrder::Qpsk:
+      for (std::size_t i = 0; i < num_cells; ++i) {
+        o[2 * i] = kQpskLlrScale * c[i].real();
+        o[2 * i + 1] = kQpskLlrScale * c[i].imag();
+      }
+      break;
+    case ConstellationOrder::Qam16: qam_llrs<2>(table_of(constellation), c, num_cells, o); break;
+    case ConstellationOrder::Qam64: qam_llrs<3>(table_of(constellation), c, num_cells, o); break;
+    case ConstellationOrder::Qam256: qam_llrs<4>(table_of(constellation), c, num_cells, o); break;
+  }
+  return num_llrs;
+}
+
+std::array<float, 4> qam_axis_soft_llr(float v) noexcept {
+  std::array<float, 4> out;
+  axis_llr<4>(modulate::qam_table(256)->level.data(), v, out.data());
+  return out;
+}
+
+void decide_cells(ConstellationOrder constellation, std::span<const cf32> cells,
+                  std::uint8_t* bits) noexcept {
+  switch (constellation) {
+    case ConstellationOrder::Bpsk:
+      for (std::size_t i = 0; i < cells.size(); ++i) bits[i] = bpsk_decide(cells[i]);
+      return;
+    case ConstellationOrder::Qpsk:
+      for (std::size_t i = 0; i < cells.size(); ++i) qpsk_decide(cells[i], bits + 2 * i);
+      return;
+    default: {
+      const QamTable& t = *modulate::qam_table(multicarrier::qam_order(constellation));
+      const std::size_t k = 2 * t.bits_per_axis;
+      for (std::size_t i = 0; i < cells.size(); ++i) qam_decide(t, cells[i], bits + k * i);
+    }
+  }
+}
+
+std::optional<float> evm_db(ConstellationOrder constellation, std::span<const cf32> cells,
+                            std::span<const std::uint8_t> bits, std::size_t num_symbols) {
+  if (cells.empty() || num_symbols == 0) return std::nullopt;
+  const std::size_t k = multicarrier::bits_per_point(constellation);
+  if (bits.size() / k < cells.size()) return std::nullopt;
+
+  std::vector<cf32> ref(cells.size());
+  const std::uint8_t* b = bits.data();
+  switch (constellation) {
+    case ConstellationOrder::Bpsk:
+      for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = modulate::bpsk_map(b[i]);
+      break;
+    case ConstellationOrder::Qpsk:
+      for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = modulate::qpsk_map(b[2 * i], b[2 * i + 1]);
+      break;
+    default: {
+      const QamTable& t = table_of(constellation);
+      for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = modulate::qam_map(t, b + k * i);
+    }
+  }
+
+  double e = 0.0, p = 0.0;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const float dr = cells[i].real() - ref[i].real();
+    const float di = cells[i].imag() - ref[i].imag();
+    const float err = dr * dr + di * di;
+    const float pow = ref[i].real() * ref[i].real() + ref[i].imag() * ref[i].imag();
+    e += static_cast<double>(err);
+    p += static_cast<double>(pow);
+  }
+  if (p <= 0.0) return std::nullopt;
+  return static_cast<float>(10.0 * std::log10(e / p));
+}
+
+}  // namespace vatel::demodulate::ofdm

@@ -1,0 +1,85 @@
+#pragma once
+// The channel equaliser of an OFDM receiver: it removes the channel from the
+// spectrum of each received symbol, either with weights taken once from the
+// known training symbol, or with an estimate measured afresh on the pilot
+// carriers of every symbol and interpolated linearly onto the data bins.
+//
+// Interpolation runs in FFT-bin order, not carrier order: the data bins just
+// above DC copy the lowest pilot bin's estimate, the top bins (just below DC)
+// copy the highest one's, and the bins either side of the empty band around
+// n_fft/2 are interpolated across that band.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "core/block.hpp"
+#include "core/types.hpp"
+#include "multicarrier/config.hpp"
+#include "multicarrier/grid.hpp"
+
+namespace vatel::multicarrier {
+
+enum class EqualizerMode : std::uint8_t { TrainingSymbol = 0, PilotInterp = 1 };
+
+// H[target] = H[lower] + t * (H[upper] - H[lower]).
+struct InterpEntry {
+  std::size_t target = 0;
+  std::size_t lower = 0;
+  std::size_t upper = 0;
+  float t = 0.0f;
+  friend bool operator==(const InterpEntry&, const InterpEntry&) = default;
+};
+
+struct PilotLayout {
+  std::vector<PilotBin> pilots;      // sorted by bin; equal bins keep their order
+  std::vector<InterpEntry> entries;  // one per target, ascending target
+
+  // Targets below the first pilot, above the last, or on a pilot copy that
+  // pilot's estimate; the others lie between two pilot bins.  No pilots: no
+  // entries.
+  static PilotLayout build(std::span<const PilotBin> pilots, std::span<const std::size_t> targets);
+};
+
+// A weight or inverse channel is only formed for a magnitude of at least
+// 1e-3: a weaker bin is taken as empty and comes out as 0.
+inline constexpr float kMinChannelPower = 0.000001f;
+
+struct OfdmEqualizer {
+  using Input = cf32;
+  using Output = cf32;
+
+  // The configuration's plan must be valid.
+  OfdmEqualizer(const OfdmConfig& cfg, EqualizerMode mode);
+
+  // In training mode, replaces the weights from the spectrum (n_fft bins in
+  // FFT order) of a received training symbol: W[k] = X[k] / Y[k], X the
+  // training sequence.  Does nothing in pilot mode or for a short spectrum.
+  void estimate_from_training_symbol(std::span<const cf32> spectrum) noexcept;
+
+  // Writes n_fft equalised bins and returns n_fft; 0 without writing when a
+  // slice is shorter.  In pilot mode it first updates the channel estimate
+  // from the chosen layout (a layout bin outside the spectrum is a violated
+  // invariant).
+  std::size_t process(std::span<const cf32> spectrum, std::span<cf32> out);
+
+  // Selects a layout of `layouts` by key; absent: the default layout.  A key
+  // not in `layouts` leaves the estimate of earlier symbols in force.
+  std::optional<std::size_t> symbol_index;
+  std::vector<cf32> channel;  // H per bin
+  std::vector<cf32> weights;  // W per bin (training mode)
+  PilotLayout default_layout;
+  std::vector<std::pair<std::size_t, PilotLayout>> layouts;
+  std::size_t n_fft = 0;
+  EqualizerMode mode = EqualizerMode::TrainingSymbol;
+
+ private:
+  const PilotLayout* chosen_layout() const noexcept;
+  std::vector<cf32> training_;  // the first n_fft training-sequence values
+};
+
+static_assert(core::Block<OfdmEqualizer>);
+
+}  // namespace vatel::multicarrier

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "core/panic.hpp"
+#include "multicarrier/equalizer.hpp"
+#include "multicarrier/grid.hpp"
+#include "multicarrier/unit_sequence.hpp"
+
+using namespace vatel;
+using namespace vatel::multicarrier;
+
+namespace {
+
+OfdmConfig config(bool pilots = true) {
+  const std::int32_t idx[] = {-21, -7, 7, 21};
+  const cf32 val[] = {1, 1, 1, -1};
+  std::span<const std::int32_t> i = pilots ? std::span<const std::int32_t>(idx) : std::span<const std::int32_t>();
+  std::span<const cf32> v = pilots ? std::span<const cf32>(val) : std::span<const cf32>();
+  return OfdmConfig::create(64, 16, {}, i, v, 1e6f, 0.0f, 1.0f, ConstellationOrder::Qpsk, 4).value();
+}
+
+std::vector<std::size_t> range(std::size_t a, std::size_t b) {
+  std::vector<std::size_t> r;
+  for (std::size_t k = a; k <= b; ++k) r.push_back(k);
+  return r;
+}
+
+std::vector<cf32> random_spectrum(unsigned seed, std::size_t n = 64) {
+  std::mt19937 gen(seed);
+  std::normal_distribution<float> d;
+  std::vector<cf32> y(n);
+  for (cf32& v : y) v = {d(gen), d(gen)};
+  return y;
+}
+
+void expect_close(std::span<const cf32> a, std::span<const cf32> b, float tol, const char* what) {
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t k = 0; k < a.size(); ++k) EXPECT_LE(std::abs(a[k] - b[k]), tol) << what << " bin " << k;
+}
+
+}  // namespace
+
+TEST(PilotLayout, InterpolatesInBinOrderAcrossTheEmptyBand) {
+  // Pilots at carriers +-7, +-21 of a 64-point plan, data bins in FFT order.
+  const std::vector<PilotBin> pilots = {{7, 1}, {21, 1}, {43, 1}, {57, 1}};
+  std::vector<std::size_t> targets;
+  for (auto [a, b] : {std::pair{1, 6}, {8, 20}, {22, 27}, {37, 42}, {44, 56}, {58, 63}})
+    for (std::size_t k : range(a, b)) targets.push_back(k);
+  const PilotLayout layout = PilotLayout::build(pilots, targets);
+  ASSERT_EQ(layout.entries.size(), targets.size());
+
+  struct Want { std::size_t target, lower, upper; float t; };
+  const Want wants[] = {
+      {1, 7, 7, 0.0f},   {6, 7, 7, 0.0f},     // above DC: copy the lowest pilot
+      {14, 7, 21, 0.5f}, {24, 21, 43, 3.0f / 22.0f}, {42, 21, 43, 21.0f / 22.0f},
+      {50, 43, 57, 0.5f},
+      {58, 57, 57, 0.0f}, {63, 57, 57, 0.0f},  // below DC: copy the highest
+  };
+  for (const Want& w : wants) {
+    const auto it = std::find_if(layout.entries.begin(), layout.entries.end(),
+                                 [&](const InterpEntry& e) { return e.target == w.target; });
+    ASSERT_NE(it, layout.entries.end()) << w.target;
+    EXPECT_EQ(*it, (InterpEntry{w.target, w.lower, w.upper, w.t})) << w.target;
+  }
+  for (std::size_t i = 1; i < layout.entries.size(); ++i)
+    EXPECT_LT(layout.entries[i - 1].target, layout.entries[i].target);
+}
+
+TEST(PilotLayout, EdgeCasesOfThePilotList) {
+  const std::vector<std::size_t> targets = {30, 2, 14, 21, 40};
+  {  // one pilot: every target copies it
+    const PilotLayout l = PilotLayout::build(std::vector<PilotBin>{{10, 1}}, targets);
+    ASSERT_EQ(l.entries.size(), 5u);
+    for (const InterpEntry& e : l.entries) EXPECT_EQ((std::pair{e.lower, e.upper}), (std::pair{10ul, 10ul}));
+    EXPECT_EQ(l.entries.front().target, 2u);  // targets sorted
+  }
+  {  // no pilots: no entries
+    EXPECT_TRUE(PilotLayout::build({}, targets).entries.empty());
+  }
+  {  // out of order, two on one bin: sorted stably; a target on that bin copies the later one
+    const std::vector<PilotBin> p = {{21, {1, 0}}, {7, {2, 0}}, {21, {3, 0}}};
+    const PilotLayout l = PilotLayout::build(p, targets);
+    ASSERT_EQ(l.pilots.size(), 3u);
+    EXPECT_EQ(l.pilots[0].bin, 7u);
+    EXPECT_EQ(l.pilots[1].value, cf32(1, 0));
+    EXPECT_EQ(l.pilots[2].value, cf32(3, 0));
+    const InterpEntry want[] = {{2, 7, 7, 0}, {14, 7, 21, 0.5f}, {21, 21, 21, 0}, {30, 21, 21, 0},
+                                {40, 21, 21, 0}};
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(l.entries[i], want[i]) << i;
+  }
+}
+
+TEST(OfdmEqualizer, ConstructionAndShortSlices) {
+  const OfdmConfig cfg = config();
+  OfdmEqualizer eq(cfg, EqualizerMode::PilotInterp);
+  const CarrierGrid grid = CarrierGrid::from_plan(cfg.plan);
+  const PilotLayout want = PilotLayout::build(grid.pilots, grid.data_bins);
+  EXPECT_EQ(eq.default_layout.entries, want.entries);
+  EXPECT_EQ(eq.n_fft, 64u);
+  EXPECT_FALSE(eq.symbol_index);
+  EXPECT_TRUE(eq.layouts.empty());
+  for (std::size_t k = 0; k < 64; ++k) EXPECT_EQ(eq.channel[k], cf32(1, 0));
+
+  std::vector<cf32> y = random_spectrum(1), out(64, cf32{9, 9});
+  EXPECT_EQ(eq.process(std::span(y).first(63), out), 0u);
+  EXPECT_EQ(eq.process(y, std::span(out).first(63)), 0u);
+  EXPECT_EQ(out[0], cf32(9, 9));
+}
+
+TEST(OfdmEqualizer, TrainingWeightsInvertTheTrainingRatio) {
+  const OfdmConfig cfg = config();
+  OfdmEqualizer eq(cfg, EqualizerMode::TrainingSymbol);
+  const std::vector<cf32> x = pseudo_random_unit_sequence(64, kTrainingSeed);
+  std::vector<cf32> y = random_spectrum(2), out(64);
+
+  // Before any estimate the spectrum passes unchanged.
+  ASSERT_EQ(eq.process(y, out), 64u);
+  for (std::size_t k = 0; k < 64; ++k) EXPECT_EQ(out[k], y[k]);
+
+  std::vector<cf32> twice(64);
+  for (std::size_t k = 0; k < 64; ++k) twice[k] = x[k] * 2.0f;
+  eq.estimate_from_training_symbol(std::span(twice).first(63));  // short: ignored
+  EXPECT_EQ(eq.weights[5], cf32(1, 0));
+  eq.estimate_from_training_symbol(twice);
+  for (std::size_t k = 0; k < 64; ++k) EXPECT_EQ(eq.weights[k], cf32(0.5f, 0)) << k;
+  eq.process(twice, out);
+  expect_close(out, x, 1e-6f, "2X");
+
+  // The 1e-3 magnitude floor: below it the weight is 0.
+  std::vector<cf32> faint(64);
+  for (std::size_t k = 0; k < 64; ++k) faint[k] = x[k] * (k == 3 ? 0.0009f : k == 4 ? 0.0011f : 1.0f);
+  eq.estimate_from_training_symbol(faint);
+  EXPECT_EQ(eq.weights[3], cf32(0, 0));
+  EXPECT_NEAR(std::abs(eq.weights[4]), 1.0f / 0.0011f, 0.5f);
+
+  // Pilot mode keeps no training estimate.
+  OfdmEqualizer pilot(cfg, EqualizerMode::PilotInterp);
+  pilot.estimate_from_training_symbol(twice);
+  EXPECT_EQ(pilot.weights[5], cf32(1, 0));
+}
+
+TEST(OfdmEqualizer, PilotModeRemovesAFlatGain) {
+  const OfdmConfig cfg = config();
+  OfdmEqualizer eq(cfg, EqualizerMode::PilotInterp);
+  const CarrierGrid grid = CarrierGrid::from_plan(cfg.plan);
+  const cf32 g{0.6f, -1.3f};
+  std::vector<cf32> sent = random_spectrum(3), y(64), out(64);
+  for (const PilotBin& p : grid.pilots) sent[p.bin] = p.value;
+  for (std::size_t k = 0; k < 64; ++k) y[k] = sent[k] * g;
+  ASSERT_EQ(eq.process(y, out), 64u);
+  for (std::size_t k = 0; k < 64; ++k) {
+    if (grid.roles[k] == CarrierRole::Inactive)
+      EXPECT_EQ(out[k], y[k]) << k;  // H of an unwritten bin stays 1
+    else
+      EXPECT_LE(std::abs(out[k] - sent[k]), 1e-5f) << k;
+  }
+}
+
+TEST(OfdmEqualizer, PilotModeInterpolatesALinearChannel) {
+  // A channel linear in the bin index between pilots is recovered exactly
+  // on the bins that lie between two pilots.
+  const OfdmConfig cfg = config();
+  OfdmEqualizer eq(cfg, EqualizerMode::PilotInterp);
+  const CarrierGrid grid = CarrierGrid::from_plan(cfg.plan);
+  std::vector<cf32> h(64), y(64), out(64);
+  for (std::size_t k = 0; k < 64; ++k) h[k] = {1.0f + 0.01f * float(k), -0.02f * float(k)};
+  std::vector<cf32> sent = random_spectrum(4);
+  for (const PilotBin& p : grid.pilots) sent[p.bin] = p.value;
+  for (std::size_t k = 0; k < 64; ++k) y[k] = sent[k] * h[k];
+  eq.process(y, out);
+  for (std::size_t k : {8ul, 14ul, 20ul, 22ul, 27ul, 37ul, 40ul, 44ul, 56ul})
+    EXPECT_LE(std::abs(out[k] - sent[k]), 2e-5f) << k;
+  // Bins 1..6 take H[7] unchanged.
+  EXPECT_EQ(eq.channel[3], eq.channel[7]);
+}
+
+TEST(OfdmEqualizer, NoPilotsOrAMissingLayoutKeepTheEarlierEstimate) {
+  std::vector<cf32> y = random_spectrum(5), out(64);
+  {
+    OfdmEqualizer eq(config(false), EqualizerMode::PilotInterp);
+    eq.process(y, out);
+    for (std::size_t k = 0; k < 64; ++k) EXPECT_EQ(out[k], y[k]);
+  }
+  const OfdmConfig cfg = config();
+  OfdmEqualizer eq(cfg, EqualizerMode::PilotInterp);
+  const CarrierGrid grid = CarrierGrid::from_plan(cfg.plan);
+  std::vector<cf32> y2(64);
+  for (std::size_t k = 0; k < 64; ++k) y2[k] = y[k] * 2.0f;
+  for (const PilotBin& p : grid.pilots) y2[p.bin] = p.value * 2.0f;
+  eq.process(y2, out);  // H = 2 at pilots and targets
+  const std::vector<cf32> h = eq.channel;
+
+  // A layout per symbol: key 4 measures on bin 7 only.
+  eq.layouts.push_back({4, PilotLayout::build(std::vector<PilotBin>{{7, 1}}, grid.data_bins)});
+  eq.symbol_index = 9;  // no such key: nothing is re-estimated
+  std::vector<cf32> y3(64, cf32{3, 0});
+  eq.process(y3, out);
+  EXPECT_EQ(eq.channel, h);
+  EXPECT_LE(std::abs(out[10] - cf32(1.5f, 0)), 1e-6f);
+  eq.symbol_index = 4;
+  eq.process(y3, out);
+  for (std::size_t k : grid.data_bins) EXPECT_EQ(eq.channel[k], cf32(3, 0)) << k;
+  EXPECT_EQ(eq.channel[grid.pilots[0].bin], h[grid.pilots[0].bin]);  // bin 57 not in that layout
+
+  // A layout whose bins leave the spectrum stops the call.
+  eq.layouts[0].second.pilots.push_back({64, 1});
+  EXPECT_THROW(eq.process(y3, out), core::Panic);
+}
