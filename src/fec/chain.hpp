@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <variant>
 #include <vector>
 
 #include "fec/codec_cache.hpp"
@@ -53,11 +54,49 @@ EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, CrcKind
                                   const ScramblerKind& scrambler, ScramblerPosition position,
                                   std::uint32_t frame_seed, CodecCache& cache);
 
+// What the decoding chain recovered of one section.
+struct ChainOutcome {
+  std::vector<std::uint8_t> payload;     // payload_bytes bytes, without the CRC
+  std::vector<std::uint8_t> inner_bits;  // the inner decoder's output (LDPC: K per block)
+  std::optional<std::uint32_t> rs_corrected;  // Reed-Solomon only: bytes corrected
+  bool inner_ok = true;  // no inner block failed
+  bool outer_ok = true;  // no outer block failed or was cut short
+  bool crc_ok = true;    // the CRC matched (true without one)
+  bool has_crc = false;
+  bool has_outer = false;
+
+  // The section's verdict: its CRC when it has one, else its outer code,
+  // else its inner code (a convolutional or uncoded section without either
+  // has nothing to check it with and counts as valid).
+  bool is_valid() const noexcept {
+    if (has_crc) return crc_ok;
+    if (has_outer) return outer_ok;
+    return inner_ok;
+  }
+};
+
+using ChainResult = std::variant<ChainOutcome, RxError>;
+
+// Decodes the soft values (positive favours bit 0) of a section coded with
+// the same stage choices as `plan`.  Values beyond coded_bits are ignored;
+// missing ones shorten the stages, and when too few bits survive to hold the
+// CRC-protected bytes the result is RxError::MalformedHeader.  Failed blocks
+// are never call errors: they clear inner_ok or outer_ok.
+ChainResult decode_chain(std::span<const float> soft, const BlockPlan& plan, CrcKind crc,
+                         const OuterFec& outer, const InnerFec& inner,
+                         const InterleaverKind& outer_interleaver,
+                         const InterleaverKind& inner_interleaver,
+                         const ScramblerKind& scrambler, ScramblerPosition position,
+                         std::uint32_t frame_seed, CodecCache& cache, LdpcDecodeRule rule);
+
 }  // namespace vatel::fec::chain
 
 namespace vatel::fec {
 using chain::block_plan;
 using chain::BlockPlan;
+using chain::ChainOutcome;
+using chain::ChainResult;
+using chain::decode_chain;
 using chain::encode_chain_stages;
 using chain::EncodedStages;
 }  // namespace vatel::fec
