@@ -5,7 +5,9 @@
 #include <string>
 
 #include "core/checked.hpp"
+#include "core/cpu.hpp"
 #include "core/panic.hpp"
+#include "dsp/rotator.hpp"
 #include "multicarrier/cyclic_prefix.hpp"
 #include "multicarrier/fft.hpp"
 
@@ -110,6 +112,211 @@ core::Buffer<cf32> generate_ofdm_preamble(const OfdmPreambleParams& params,
     for (std::size_t i = 0, n = 2 * out.size(); i < n; ++i) f[i] = f[i] * cfg.gain;
   }
   return out;
+}
+
+namespace {
+
+// The sums of W neighbouring start positions at once: the lanes are the
+// positions, so every position still adds its terms in sample order and the
+// inner loop runs over contiguous floats.
+template <std::size_t W>
+VATEL_INLINE void correlate_positions(const float* re, const float* im, std::size_t repeats,
+                                      std::size_t len, float* p_re, float* p_im, float* e) {
+  float pr[W] = {}, pi[W] = {}, en[W] = {};
+  for (std::size_t j = 0; j + 1 < repeats; ++j) {
+    const float* ar = re + j * len;
+    const float* ai = im + j * len;
+    const float* br = ar + len;
+    const float* bi = ai + len;
+    float sr[W] = {}, si[W] = {}, se[W] = {};
+    for (std::size_t i = 0; i < len; ++i) {
+      for (std::size_t w = 0; w < W; ++w) {
+        const float xr = ar[i + w], xi = ai[i + w], yr = br[i + w], yi = bi[i + w];
+        sr[w] = sr[w] + (xr * yr + xi * yi);
+        si[w] = si[w] + (yi * xr - xi * yr);
+        se[w] = se[w] + (yi * yi + yr * yr);
+      }
+    }
+    for (std::size_t w = 0; w < W; ++w) {
+      pr[w] = pr[w] + sr[w];
+      pi[w] = pi[w] + si[w];
+      en[w] = en[w] + se[w];
+    }
+  }
+  for (std::size_t w = 0; w < W; ++w) {
+    p_re[w] = pr[w];
+    p_im[w] = pi[w];
+    e[w] = en[w];
+  }
+}
+
+VATEL_INLINE void repeat_correlation_kernel_body(const float* re, const float* im,
+                                                 std::size_t count, std::size_t repeats,
+                                                 std::size_t len, float* p_re, float* p_im,
+                                                 float* e) {
+  constexpr std::size_t kLanes = 16;
+  std::size_t d = 0;
+  for (; d + kLanes <= count; d += kLanes)
+    correlate_positions<kLanes>(re + d, im + d, repeats, len, p_re + d, p_im + d, e + d);
+  for (; d < count; ++d) correlate_positions<1>(re + d, im + d, repeats, len, p_re + d, p_im + d, e + d);
+}
+
+struct Ranked {
+  OfdmSyncResult result;
+  float energy = 0.0f;
+  float key = 0.0f;
+};
+
+// Start positions scored per pass: the scratch holds this many positions
+// plus one preamble span of samples.
+constexpr std::size_t kChunk = 4096;
+// Candidates whose integer offset is estimated.
+constexpr std::size_t kIntegerCandidates = 5;
+
+}  // namespace
+
+VATEL_FMA_KERNEL(void, repeat_correlation_kernel,
+                 (const float* re, const float* im, std::size_t count, std::size_t repeats,
+                  std::size_t len, float* p_re, float* p_im, float* e),
+                 (re, im, count, repeats, len, p_re, p_im, e))
+
+std::vector<OfdmSyncResult> ofdm_sync(std::span<const cf32> iq, float fs,
+                                      const OfdmPreambleParams& params, std::size_t search_start,
+                                      std::size_t search_end) {
+  const std::size_t repeats = params.num_repeats, len = params.repeat_len;
+  if (!(fs > 0.0f) || len == 0 || repeats < 2) return {};
+  // Spans come from the caller unchecked: one that wraps fits nowhere.
+  std::size_t repeated = 0, span = 0;
+  if (__builtin_mul_overflow(repeats, len, &repeated)) return {};
+  span = repeated;
+  if (params.with_training_symbol) {
+    const auto [nt, cp] = *params.with_training_symbol;
+    std::size_t training = 0;
+    if (__builtin_add_overflow(nt, cp, &training) || __builtin_add_overflow(span, training, &span))
+      return {};
+  }
+  const std::size_t n = iq.size();
+  if (span > n) return {};
+  // Every start whose span ends inside the buffer, the last one included.
+  const std::size_t end = std::min(n - span + 1, search_end);
+  if (end <= search_start) return {};
+
+  std::vector<Ranked> ranked;
+  ranked.reserve(std::min(end - search_start, kChunk * 16));
+  // Each position reads repeated - 1 samples past its start.
+  std::vector<float> re(kChunk + repeated - 1), im(kChunk + repeated - 1);
+  std::vector<float> p_re(kChunk), p_im(kChunk), energy(kChunk);
+  const float radians_per_hz = (static_cast<float>(len) * dsp::kTwoPi) / fs;
+  float max_energy = 0.0f;
+  for (std::size_t d0 = search_start; d0 < end; d0 += kChunk) {
+    const std::size_t count = std::min(kChunk, end - d0);
+    const std::size_t samples = count + repeated - 1;
+    const cf32* x = iq.data() + d0;
+    for (std::size_t k = 0; k < samples; ++k) {
+      re[k] = x[k].real();
+      im[k] = x[k].imag();
+    }
+    repeat_correlation_kernel(re.data(), im.data(), count, repeats, len, p_re.data(),
+                              p_im.data(), energy.data());
+    for (std::size_t k = 0; k < count; ++k) {
+      const float e = energy[k];
+      if (e <= 0.0f) continue;
+      const float r = (p_im[k] * p_im[k] + p_re[k] * p_re[k]) / (e * e);
+      Ranked c;
+      c.result.start_sample = d0 + k;
+      c.result.cfo_hz = ::atan2f(p_im[k], p_re[k]) / radians_per_hz;
+      c.result.score = r > 1.0f ? 1.0f : r;
+      c.energy = e;
+      ranked.push_back(c);
+      if (e > max_energy) max_energy = e;
+    }
+  }
+  if (ranked.empty() || !(max_energy > 0.0f)) return {};
+
+  for (Ranked& c : ranked) c.key = (c.energy / max_energy) * c.result.score;
+  // NaN keys (from non-finite samples) have no place in a descending order:
+  // they go last, in position order, and the sort sees only numbers.
+  const auto numbers = std::stable_partition(ranked.begin(), ranked.end(),
+                                             [](const Ranked& c) { return !std::isnan(c.key); });
+  std::stable_sort(ranked.begin(), numbers,
+                   [](const Ranked& a, const Ranked& b) { return a.key > b.key; });
+
+  std::vector<OfdmSyncResult> out;
+  out.reserve(ranked.size());
+  for (const Ranked& c : ranked) out.push_back(c.result);
+
+  if (params.with_training_symbol) {
+    const auto [nt, cp] = *params.with_training_symbol;
+    if (nt != 0) {
+      IntegerCfoSearch search(nt, cp);
+      for (std::size_t i = 0; i < std::min(kIntegerCandidates, out.size()); ++i) {
+        OfdmSyncResult& c = out[i];
+        const std::size_t ts = c.start_sample + repeated;  // inside iq: d + span <= n
+        c.integer_cfo_bins = search.estimate(iq.subspan(ts, nt + cp), c.cfo_hz, fs);
+      }
+    }
+  }
+  return out;
+}
+
+IntegerCfoSearch::IntegerCfoSearch(std::size_t nt, std::size_t cp)
+    : symbol_fft_(nt, cp),
+      fft_(nt),
+      derotated_(core::checked_add(nt, cp, "training symbol length")),
+      products_(nt),
+      spectrum_(nt),
+      reference_(nt),
+      nt_(nt) {
+  VATEL_ENSURE(nt >= 1, "IntegerCfoSearch: empty training symbol");
+  const std::vector<cf32> x = pseudo_random_unit_sequence(nt, kTrainingSeed);
+  for (std::size_t k = 0; k < nt; ++k) {
+    const cf32 a = x[k], b = x[k + 1 == nt ? 0 : k + 1];
+    products_[k] = {b.real() * a.real() + b.imag() * a.imag(),
+                    b.imag() * a.real() - b.real() * a.imag()};
+  }
+  fft_.process(products_, reference_);
+}
+
+std::int32_t IntegerCfoSearch::estimate(std::span<const cf32> symbol, float cfo_hz, float fs) {
+  const std::size_t total = derotated_.size();
+  VATEL_ENSURE(symbol.size() >= total, "IntegerCfoSearch: training symbol of " +
+                                           std::to_string(symbol.size()) + " samples, expected " +
+                                           std::to_string(total));
+  dsp::Rotator rot(-cfo_hz, fs);
+  cf32* y = derotated_.data();
+  const cf32* x = symbol.data();
+  rot.run(total, [&](std::size_t k, cf32 p) { y[k] = dsp::mix(x[k], p); });
+  symbol_fft_.process(derotated_);
+  const cf32* s = symbol_fft_.spectrum().data();
+  const std::size_t nt = nt_;
+  // Neighbour products Y[k+1] conj Y[k].
+  for (std::size_t k = 0; k < nt; ++k) {
+    const cf32 a = s[k], b = s[k + 1 == nt ? 0 : k + 1];
+    products_[k] = {b.real() * a.real() + b.imag() * a.imag(),
+                    b.imag() * a.real() - b.real() * a.imag()};
+  }
+  fft_.process(products_, spectrum_);
+  // corr(m) = IDFT(F conj G)(m) = conj(DFT(conj(F) G)(m)) / nt: one more
+  // forward transform, and only the magnitude is compared.
+  for (std::size_t k = 0; k < nt; ++k) {
+    const cf32 f = spectrum_[k], g = reference_[k];
+    products_[k] = {f.real() * g.real() + f.imag() * g.imag(),
+                    f.real() * g.imag() - f.imag() * g.real()};
+  }
+  fft_.process(products_, spectrum_);
+  const std::int64_t half = static_cast<std::int64_t>(nt / 2);
+  const std::int64_t n = static_cast<std::int64_t>(nt);
+  float best = -1.0f;
+  std::int64_t shift = 0;
+  for (std::int64_t m = -half; m <= half; ++m) {
+    const cf32 c = spectrum_[static_cast<std::size_t>(m < 0 ? m + n : m)];
+    const float metric = c.imag() * c.imag() + c.real() * c.real();
+    if (metric > best) {
+      best = metric;
+      shift = m;
+    }
+  }
+  return static_cast<std::int32_t>(shift);
 }
 
 }  // namespace vatel::sync::ofdm_sync
