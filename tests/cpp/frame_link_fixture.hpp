@@ -1,6 +1,7 @@
 #pragma once
 // Configurations and tables shared by the frame-link tests.
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "modulate/ofdm_frame.hpp"
@@ -34,3 +35,10 @@ inline std::vector<modulate::ofdm_frame::Mcs> default_ladder() {
 }
 
 }  // namespace vatel::testing
+
+namespace vatel::modulate::ofdm_frame {
+inline void PrintTo(const FramePacket& p, std::ostream* os) {
+  *os << "{" << p.payload.size() << " bytes, seq " << p.sequence_num << ", mcs "
+      << int(p.mcs_index) << ", flags " << int(p.flags) << "}";
+}
+}  // namespace vatel::modulate::ofdm_frame
