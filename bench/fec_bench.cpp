@@ -1,6 +1,7 @@
 // Throughput of the FEC codes in decoded (information) bits per second,
 // with libfec's RS(204, 188) and K = 7 rate-1/2 Viterbi alongside when the
-// library was found at configure time.
+// library was found at configure time; then the frame coding chain against
+// the same work done by its bare codes.
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "fec/bch.hpp"
+#include "fec/bits.hpp"
+#include "fec/chain.hpp"
 #include "fec/codec_cache.hpp"
 #include "fec/conv.hpp"
 #include "fec/crc.hpp"
@@ -215,6 +219,178 @@ void bench_ldpc(std::mt19937& rng) {
   }
 }
 
+void bench_bch(std::mt19937& rng) {
+  CodecCache cache;
+  const auto bch = cache.bch(8);
+  constexpr int kBlocks = 64;
+  std::vector<std::vector<std::uint8_t>> msgs, words;
+  for (int b = 0; b < kBlocks; ++b) {
+    msgs.push_back(random_bits(bch->k(), rng));
+    auto w = bch->encode_block(msgs.back());
+    for (int e = 0; e < 8;) {
+      const std::size_t p = rng() % w.size();
+      if (w[p] != bch->encode_block(msgs.back())[p]) continue;
+      w[p] ^= 1u;
+      ++e;
+    }
+    words.push_back(std::move(w));
+  }
+  int at = 0;
+  const double enc = rate(120, [&] {
+    sink = bch->encode_block(msgs[at])[130];
+    at = (at + 1) % kBlocks;
+  });
+  std::vector<std::uint8_t> out(bch->k());
+  bool all_ok = true;
+  const double dec = rate(120, [&] {
+    all_ok &= bch->decode_into(words[at], out) && out == msgs[at];
+    at = (at + 1) % kBlocks;
+  });
+  row("BCH t=8 (184,120) encode", enc);
+  row("BCH t=8 (184,120) decode, 8 errors", dec, 0.0, all_ok ? "" : "DECODE FAILURES");
+}
+
+// One section's stage choices, as the chain takes them.
+struct Section {
+  const char* name;
+  CrcKind crc;
+  OuterFec outer;
+  InnerFec inner;
+  float sigma;  // unscaled soft values, as the soft demapper hands them on
+};
+
+// Times the chain over one payload, and the codes alone doing the same
+// blocks (CRC, outer blocks, inner blocks, with the decoder's own inputs),
+// and prints both with their ratio: what the chain adds around its codes.
+void bench_section(const Section& s, std::size_t payload_bytes, std::mt19937& rng) {
+  CodecCache cache;
+  const auto none = InterleaverKind::none();
+  std::vector<std::uint8_t> payload(payload_bytes);
+  for (auto& b : payload) b = static_cast<std::uint8_t>(rng());
+  const double bits = 8.0 * static_cast<double>(payload_bytes);
+  const BlockPlan plan = block_plan(payload_bytes, s.crc, s.outer, s.inner, none, none, cache);
+  const auto encode = [&] {
+    return encode_chain_stages(payload, s.crc, s.outer, s.inner, none, none, ScramblerKind::none(),
+                               ScramblerPosition::BeforeOuter, 0, cache);
+  };
+  const EncodedStages stages = encode();
+  std::normal_distribution<float> noise(0.0f, s.sigma);
+  std::vector<float> soft(stages.coded_bits.size());
+  for (std::size_t i = 0; i < soft.size(); ++i)
+    soft[i] = (stages.coded_bits[i] ? -1.0f : 1.0f) + noise(rng);
+
+  // The inputs each bare code sees: the outer code's bytes or bits, the
+  // inner code's message bits and soft values.
+  std::vector<std::uint8_t> with_crc = payload;
+  crc::append_crc(s.crc, with_crc);
+  const std::vector<std::uint8_t>& inner_in = stages.outer_stage_bits;
+  std::shared_ptr<const Bch> bch;
+  std::shared_ptr<const ReedSolomon> rs;
+  std::shared_ptr<const Ldpc> ldpc;
+  if (s.outer.tag == OuterFec::Tag::Bch) bch = cache.bch(s.outer.a);
+  if (s.outer.tag == OuterFec::Tag::ReedSolomon) rs = cache.rs(s.outer.a, s.outer.b);
+  if (s.inner.kind == InnerFec::Kind::Ldpc) ldpc = cache.ldpc(s.inner.code);
+  const std::vector<std::uint8_t> outer_msg_bits = bits::bytes_to_bits(with_crc);
+
+  const auto bare_crc = [&] {
+    if (s.crc == CrcKind::Crc32) sink = crc32(with_crc);
+    if (s.crc == CrcKind::Crc16) sink = crc16(with_crc);
+  };
+  const auto bare_encode = [&] {
+    bare_crc();
+    std::vector<std::uint8_t> block;
+    if (bch) {
+      block.resize(bch->k());
+      for (std::size_t at = 0; at < outer_msg_bits.size(); at += bch->k()) {
+        std::fill(block.begin(), block.end(), 0);
+        std::copy_n(outer_msg_bits.begin() + at, std::min(bch->k(), outer_msg_bits.size() - at),
+                    block.begin());
+        sink = bch->encode_block(block)[0];
+      }
+    }
+    if (rs) {
+      block.resize(rs->k());
+      std::vector<std::uint8_t> cw(rs->n());
+      for (std::size_t at = 0; at < with_crc.size(); at += rs->k()) {
+        std::fill(block.begin(), block.end(), 0);
+        std::copy_n(with_crc.begin() + at, std::min(rs->k(), with_crc.size() - at), block.begin());
+        rs->encode_into(block, cw);
+        sink = cw[0];
+      }
+    }
+    if (ldpc)
+      for (std::size_t at = 0; at < inner_in.size(); at += ldpc->k()) {
+        sink = ldpc_encode(*ldpc, std::span(inner_in).subspan(at, ldpc->k()))[0];
+      }
+    if (s.inner.kind == InnerFec::Kind::Convolutional)
+      sink = conv::puncture(conv::conv_encode(inner_in, s.inner.k7), s.inner.rate)[0];
+  };
+
+  // The bare decoders run on what the chain's decoders get: the soft values
+  // for the inner code, the inner decisions for the outer code.
+  const auto outcome = std::get<ChainOutcome>(
+      decode_chain(soft, plan, s.crc, s.outer, s.inner, none, none, ScramblerKind::none(),
+                   ScramblerPosition::BeforeOuter, 0, cache, LdpcDecodeRule::sum_product()));
+  const std::vector<std::uint8_t> outer_in(outcome.inner_bits.begin(),
+                                           outcome.inner_bits.begin() + plan.outer_bits);
+  const std::vector<std::uint8_t> outer_in_bytes =
+      rs ? bits::bits_to_bytes(outer_in) : std::vector<std::uint8_t>{};
+  ldpc_codes::LdpcDecoder bare_ldpc;
+  const auto bare_decode = [&] {
+    if (ldpc) {
+      std::vector<std::uint8_t> out(ldpc->k());
+      for (std::size_t at = 0; at < soft.size(); at += ldpc->n())
+        sink = bare_ldpc.decode(*ldpc, std::span(soft).subspan(at, ldpc->n()),
+                                LdpcDecodeRule::sum_product(), out);
+    }
+    if (s.inner.kind == InnerFec::Kind::Convolutional) {
+      const std::size_t pairs = plan.outer_interleaved_bits + conv::code_of(s.inner.k7).memory;
+      sink = conv::viterbi_decode(conv::depuncture(soft, s.inner.rate, pairs), s.inner.k7,
+                                  plan.outer_interleaved_bits)[0];
+    }
+    if (bch) {
+      std::vector<std::uint8_t> out(bch->k());
+      for (std::size_t at = 0; at < outer_in.size(); at += bch->n())
+        sink = bch->decode_into(std::span(outer_in).subspan(at, bch->n()), out);
+    }
+    if (rs) {
+      std::vector<std::uint8_t> out(rs->k());
+      for (std::size_t at = 0; at < outer_in_bytes.size(); at += rs->n())
+        sink = rs->decode_into(std::span(outer_in_bytes).subspan(at, rs->n()), out).ok;
+    }
+    bare_crc();
+  };
+
+  bool all_ok = true;
+  const double chain_enc = rate(bits, [&] { sink = encode().coded_bits[0]; });
+  const double codes_enc = rate(bits, bare_encode);
+  const double chain_dec = rate(bits, [&] {
+    const auto r = decode_chain(soft, plan, s.crc, s.outer, s.inner, none, none,
+                                ScramblerKind::none(), ScramblerPosition::BeforeOuter, 0, cache,
+                                LdpcDecodeRule::sum_product());
+    const auto* o = std::get_if<ChainOutcome>(&r);
+    all_ok &= o && o->is_valid() && o->payload == payload;
+  });
+  const double codes_dec = rate(bits, bare_decode);
+  char note[64];
+  std::snprintf(note, sizeof note, "chain costs %.2fx its codes", codes_enc / chain_enc);
+  row(std::string(s.name) + " encode", chain_enc, 0.0, note);
+  std::snprintf(note, sizeof note, "chain costs %.2fx its codes%s", codes_dec / chain_dec,
+                all_ok ? "" : ", DECODE FAILURES");
+  row(std::string(s.name) + " decode", chain_dec, 0.0, note);
+}
+
+void bench_chain(std::mt19937& rng) {
+  std::printf("%-36s %12s\n", "frame chain, payload bits/s (M)", "vatel");
+  const Section sections[] = {
+      {"chain CRC32+BCH8+LDPC n512r12", CrcKind::Crc32, OuterFec::bch(8),
+       InnerFec::ldpc(LdpcCodeId::N512R12), 0.40f},
+      {"chain RS(204,188)+K=7 r1/2", CrcKind::None, OuterFec::reed_solomon(204, 16),
+       InnerFec::convolutional(true, PunctureRate::R1_2), 0.60f},
+  };
+  for (const Section& s : sections) bench_section(s, 1504, rng);
+}
+
 void bench_crc(std::mt19937& rng) {
   std::vector<std::uint8_t> data(1 << 16);
   for (auto& b : data) b = static_cast<std::uint8_t>(rng());
@@ -230,6 +406,8 @@ int main() {
   bench_rs(rng);
   bench_viterbi(rng);
   bench_ldpc(rng);
+  bench_bch(rng);
   bench_crc(rng);
+  bench_chain(rng);
   return 0;
 }

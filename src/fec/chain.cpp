@@ -1,6 +1,7 @@
 #include "fec/chain.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "core/checked.hpp"
 #include "fec/bits.hpp"
@@ -46,6 +47,12 @@ std::uint64_t interleaved_count(const InterleaverKind& kind, std::uint64_t x) {
     }
   }
   return x;
+}
+
+// An interleaving stage that passes the bits on without copying them.
+Bits interleaved(const InterleaverKind& kind, Bits bits) {
+  if (kind.tag == InterleaverKind::Tag::None) return bits;
+  return interleaver::interleave_bits(kind, bits);
 }
 
 Bits outer_encode(const OuterFec& outer, const Bits& bytes, CodecCache& cache) {
@@ -173,10 +180,8 @@ EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, CrcKind
     scrambler::scramble_bytes(scrambler, frame_seed, bytes);
 
   EncodedStages out;
-  out.outer_stage_bits =
-      interleaver::interleave_bits(outer_interleaver, outer_encode(outer, bytes, cache));
-  out.coded_bits = interleaver::interleave_bits(
-      inner_interleaver, inner_encode(inner, out.outer_stage_bits, cache));
+  out.outer_stage_bits = interleaved(outer_interleaver, outer_encode(outer, bytes, cache));
+  out.coded_bits = interleaved(inner_interleaver, inner_encode(inner, out.outer_stage_bits, cache));
   // Energy dispersal acts on bytes only; after the inner code it is a no-op.
   if (position == ScramblerPosition::AfterInner && lfsr)
     scrambler::scramble_bits(*lfsr, out.coded_bits);

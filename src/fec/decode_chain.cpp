@@ -118,7 +118,8 @@ ChainResult decode_chain(std::span<const float> soft, const BlockPlan& plan, Crc
     lfsr = PnScrambler::from_kind(scrambler, frame_seed);
   if (position == ScramblerPosition::AfterInner && lfsr) scrambler::descramble_soft(*lfsr, values);
 
-  values = interleaver::deinterleave_soft(inner_interleaver, values);
+  if (inner_interleaver.tag != InterleaverKind::Tag::None)
+    values = interleaver::deinterleave_soft(inner_interleaver, values);
   keep_at_most(values, plan.inner_bits);
 
   ChainOutcome out;
@@ -129,7 +130,8 @@ ChainResult decode_chain(std::span<const float> soft, const BlockPlan& plan, Crc
   Bits bits(out.inner_bits.begin(),
             out.inner_bits.begin() +
                 std::min<std::uint64_t>(out.inner_bits.size(), plan.outer_interleaved_bits));
-  bits = interleaver::deinterleave_bits(outer_interleaver, bits);
+  if (outer_interleaver.tag != InterleaverKind::Tag::None)
+    bits = interleaver::deinterleave_bits(outer_interleaver, bits);
   keep_at_most(bits, plan.outer_bits);
 
   Bits bytes;

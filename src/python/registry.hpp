@@ -66,6 +66,8 @@ const FunctionDef& best_psk31_sync_function();
 
 namespace ofdm_frame {
 const ClassDefBase& codec_cache();
+const ClassDefBase& frame_packet();
+const ClassDefBase& mcs_table();
 // Adds the frame-link classes in order; false with the error set on failure.
 bool register_module(PyObject* module);
 }  // namespace ofdm_frame
