@@ -25,6 +25,8 @@
 #include "core/types.hpp"
 #include "fec/chain.hpp"
 #include "fec/codec_cache.hpp"
+#include "modulate/frame_packet.hpp"
+#include "modulate/mcs.hpp"
 #include "modulate/ofdm.hpp"
 #include "multicarrier/config.hpp"
 #include "sync/ofdm_sync.hpp"
@@ -37,23 +39,6 @@ using multicarrier::OfdmConfig;
 inline constexpr std::size_t kHeaderBytes = 14;
 // The header's inner code; its 14 bytes and CRC fit one message block.
 inline constexpr fec::InnerFec kHeaderInner = fec::InnerFec::ldpc(fec::LdpcCodeId::N512R12);
-
-// One modulation-and-coding scheme: what a frame's mcs_index selects.
-struct Mcs {
-  fec::OuterFec outer_fec{};
-  fec::InnerFec inner_fec{};
-  ConstellationOrder constellation = ConstellationOrder::Qpsk;
-  friend bool operator==(const Mcs&, const Mcs&) = default;
-};
-
-// What a frame carries, as the caller sees it.
-struct FramePacket {
-  std::vector<std::uint8_t> payload;
-  std::uint32_t sequence_num = 0;
-  std::uint8_t mcs_index = 0;
-  std::uint8_t flags = 0;
-  friend bool operator==(const FramePacket&, const FramePacket&) = default;
-};
 
 // The 14 header fields.
 struct FrameHeader {

@@ -27,11 +27,7 @@ inline modulate::ofdm_frame::Mcs mcs(multicarrier::ConstellationOrder c,
 
 // BPSK, QPSK, 16- and 64-QAM with LDPC n512r12 and BCH t = 8.
 inline std::vector<modulate::ofdm_frame::Mcs> default_ladder() {
-  using multicarrier::ConstellationOrder;
-  const auto ldpc = fec::InnerFec::ldpc(fec::LdpcCodeId::N512R12);
-  const auto bch = fec::OuterFec::bch(8);
-  return {mcs(ConstellationOrder::Bpsk, ldpc, bch), mcs(ConstellationOrder::Qpsk, ldpc, bch),
-          mcs(ConstellationOrder::Qam16, ldpc, bch), mcs(ConstellationOrder::Qam64, ldpc, bch)};
+  return modulate::ofdm_frame::default_ladder();
 }
 
 }  // namespace vatel::testing
