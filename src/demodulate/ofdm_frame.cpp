@@ -9,6 +9,7 @@
 #include "core/panic.hpp"
 #include "dsp/rotator.hpp"
 #include "modulate/constellation.hpp"
+#include "sync/cp_offset.hpp"
 
 namespace vatel::demodulate::ofdm_frame {
 namespace {
@@ -397,6 +398,7 @@ core::Result<OfdmFrameStreamDemod> OfdmFrameStreamDemod::create(const OfdmConfig
                           : 0;
   d.screen_ = sync::PreambleScreen(num_repeats, repeat_len, d.score_threshold);
   d.integer_cfo_.emplace(cfg.plan.n_fft, cfg.plan.cp_len);
+  d.smoother_ = multicarrier::TrainingSmoother(cfg.plan);
   d.training_ = multicarrier::pseudo_random_unit_sequence(cfg.plan.n_fft, multicarrier::kTrainingSeed);
   return d;
 }
@@ -472,19 +474,32 @@ OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32>
   const std::size_t segments = A - symbol_;
   const std::int32_t bins =
       integer_cfo_->estimate(buf.subspan(t + segments, symbol_), chosen->cfo_hz, fs_);
-  const float f = chosen->cfo_hz + static_cast<float>(bins) * (fs_ / static_cast<float>(cfg_.plan.n_fft));
+  float f = chosen->cfo_hz + static_cast<float>(bins) * (fs_ / static_cast<float>(cfg_.plan.n_fft));
 
-  tail_.clear();
-  derotator_ = dsp::Rotator(-f, fs_);
   const std::size_t S = symbol_;
   const std::size_t header_end = std::min(n - t, A + header_symbols_ * S);
+  tail_.clear();
+  derotator_ = dsp::Rotator(-f, fs_);
   derotate(buf, t, header_end);
+  // What the short repetitions leave of the offset turns the phase on
+  // through every symbol; the prefixes of the training symbol and the
+  // header measure it far better, and it is removed before they are read.
+  const std::size_t known = (header_end - segments) / S;
+  const float step = sync::cyclic_prefix_phase_step(std::span<const cf32>(tail_).subspan(segments),
+                                                    cfg_.plan.n_fft, cfg_.plan.cp_len, known);
+  if (step != 0.0f) {
+    f = f + step * (fs_ / dsp::kTwoPi);
+    tail_.clear();
+    derotator_ = dsp::Rotator(-f, fs_);
+    derotate(buf, t, header_end);
+  }
   multicarrier::SymbolFft& fft = [&]() -> multicarrier::SymbolFft& {
     prepare(cfg_, scratch_.work);
     return *scratch_.work.fft;
   }();
   fft.process(std::span<const cf32>(tail_).subspan(segments, S));
-  const std::vector<cf32> spectrum(fft.spectrum().begin(), fft.spectrum().end());
+  std::vector<cf32> spectrum(fft.spectrum().begin(), fft.spectrum().end());
+  smoother_.smooth(spectrum);
 
   const std::span<const cf32> body = std::span<const cf32>(tail_).subspan(A);
   HeaderOutcome h = decode_frame_header(cfg_, mcs_table_, body, spectrum, *cache_, scratch_);

@@ -21,6 +21,7 @@
 #include "multicarrier/equalizer.hpp"
 #include "multicarrier/grid.hpp"
 #include "multicarrier/symbol_fft.hpp"
+#include "multicarrier/training_smoother.hpp"
 #include "sync/ofdm_sync.hpp"
 #include "sync/preamble_screen.hpp"
 
@@ -227,6 +228,7 @@ class OfdmFrameStreamDemod {
   std::size_t tail_start_ = 0;
   dsp::Rotator derotator_;
   std::optional<sync::ofdm_sync::IntegerCfoSearch> integer_cfo_;
+  multicarrier::TrainingSmoother smoother_;
   std::vector<cf32> training_;  // the training sequence, for channel estimates
 };
 

@@ -79,3 +79,30 @@ TEST(PreambleScreen, NonFiniteSamplesSpoilOnlyTheStartsThatSeeThem) {
 
 }  // namespace
 }  // namespace vatel::sync
+
+#include "sync/cp_offset.hpp"
+
+namespace vatel::sync {
+namespace {
+
+TEST(CyclicPrefixPhaseStep, MeasuresTheTurnPerSample) {
+  std::mt19937 rng(8);
+  std::normal_distribution<float> g(0.0f, 1.0f);
+  for (float step : {0.0f, 0.001f, -0.02f, 0.045f}) {
+    std::vector<cf32> x(10 * 80);
+    for (std::size_t s = 0; s < 10; ++s) {
+      cf32* sym = x.data() + s * 80;
+      for (std::size_t i = 16; i < 80; ++i) sym[i] = {g(rng), g(rng)};
+      for (std::size_t i = 0; i < 16; ++i) sym[i] = sym[64 + i];
+    }
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] *= std::polar(1.0f, step * static_cast<float>(i));
+    EXPECT_NEAR(cyclic_prefix_phase_step(x, 64, 16, 10), step, 1e-5f);
+  }
+  std::vector<cf32> silent(160);
+  EXPECT_EQ(cyclic_prefix_phase_step(silent, 64, 16, 2), 0.0f);
+  silent[5] = {NAN, 0.0f};
+  EXPECT_EQ(cyclic_prefix_phase_step(silent, 64, 16, 2), 0.0f);
+}
+
+}  // namespace
+}  // namespace vatel::sync
