@@ -69,6 +69,27 @@ const modulate::QamTable* qam_of(ConstellationOrder c) {
   return b >= 4 ? modulate::qam_table(1u << b) : nullptr;
 }
 
+// The demapper's soft values are distances in units of squared amplitude,
+// whatever the noise; the sum-product LDPC decoder wants log-likelihood
+// ratios, and values far too small (a dense constellation at a high SNR)
+// cost it several dB and most of its iterations.  Each section's values
+// are brought to that scale with the noise power of its cells, measured
+// against their decided points; a positive factor changes no hard decision,
+// Viterbi path or min-sum result.
+void scale_to_noise(ConstellationOrder c, std::span<const cf32> cells, std::span<float> soft) {
+  const std::size_t b = bits_per_point(c);
+  const modulate::QamTable* qam = qam_of(c);
+  double error = 0.0;
+  for (std::size_t i = 0; i < cells.size(); ++i)
+    error += std::norm(cells[i] - reference_point(c, soft.data() + i * b, qam));
+  if (cells.empty() || !std::isfinite(error)) return;
+  // Below -40 dB of noise the decoder has long converged anyway.
+  const double noise = std::max(error / static_cast<double>(cells.size()), 1e-4);
+  // Per unit noise: QPSK's values are twice the distance difference.
+  const float k = static_cast<float>((c == ConstellationOrder::Qpsk ? 0.5 : 1.0) / noise);
+  for (float& v : soft) v = v * k;
+}
+
 inline cf32 rotate(cf32 x, float c, float s) {
   // x * e^(-j a) with c = cos a, s = sin a.
   return {x.real() * c + x.imag() * s, x.imag() * c - x.real() * s};
@@ -103,8 +124,8 @@ bool demodulate_section(const OfdmConfig& cfg, ConstellationOrder c, std::span<c
   OfdmSoftDemod demod = OfdmSoftDemod::for_cells(c, D);
   if (line) line->reset();
 
+  w.section.resize(core::checked_mul(count, D, "section cells"));
   if (!phase.equalise) {
-    std::vector<cf32> cells(D);
     for (std::size_t s = 0; s < count; ++s) {
       w.fft->process(samples.subspan(s * S, S));
       std::span<const cf32> spectrum = w.fft->spectrum();
@@ -112,16 +133,16 @@ bool demodulate_section(const OfdmConfig& cfg, ConstellationOrder c, std::span<c
         for (std::size_t k = 0; k < n_fft; ++k) w.spectrum[k] = spectrum[k] * w.backoff_ramp[k];
         spectrum = w.spectrum;
       }
-      w.grid->extract(spectrum, cells);
-      if (cells_out) cells_out->insert(cells_out->end(), cells.begin(), cells.end());
-      if (demod.process(cells, std::span<float>(soft).subspan(s * per_symbol, per_symbol)) !=
-          per_symbol)
+      w.grid->extract(spectrum, std::span<cf32>(w.section).subspan(s * D, D));
+      if (cells_out) cells_out->insert(cells_out->end(), w.section.begin() + s * D, w.section.begin() + (s + 1) * D);
+      if (demod.process(std::span<const cf32>(w.section).subspan(s * D, D),
+                        std::span<float>(soft).subspan(s * per_symbol, per_symbol)) != per_symbol)
         return false;
     }
+    scale_to_noise(c, w.section, soft);
     return true;
   }
 
-  w.section.resize(core::checked_mul(count, D, "section cells"));
   for (std::size_t s = 0; s < count; ++s) {
     w.fft->process(samples.subspan(s * S, S));
     if (w.equalizer->process(w.fft->spectrum(), w.spectrum) != n_fft) return false;
@@ -146,6 +167,7 @@ bool demodulate_section(const OfdmConfig& cfg, ConstellationOrder c, std::span<c
         per_symbol)
       return false;
   }
+  scale_to_noise(c, w.section, soft);
   return true;
 }
 

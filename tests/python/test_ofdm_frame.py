@@ -324,8 +324,8 @@ def ideal_frame_errors(rng, index, snr_db, frames, nbytes=64):
 # Es/N0 per data cell at which the stream receiver, searching, estimating
 # offsets of up to 3.5 carriers and the channel, loses fewer than 1 % of
 # 64-byte frames.  On an ideally synchronised channel the same entries
-# reach 1 % at about 0.8, 2.3, 12.0 and 18.5 dB.
-WORKING_SNR_DB = {0: 3.0, 1: 3.5, 2: 13.5, 3: 20.0}
+# reach 1 % at about 1.5, 2.7, 8.5 and 13.5 dB.
+WORKING_SNR_DB = {0: 3.0, 1: 3.5, 2: 9.5, 3: 14.5}
 
 
 @pytest.mark.parametrize("index", range(4))
@@ -340,7 +340,7 @@ def test_working_snr_is_within_3_db_of_the_ideal_channel(index):
     """FER against SNR in 0.5 dB steps for both receivers, 500 frames a point;
     the stream's 1 % point lies within 3 dB of the ideal one."""
     rng = np.random.default_rng(2000 + index)
-    start = {0: -1.0, 1: 1.0, 2: 10.5, 3: 16.5}[index]
+    start = {0: -1.0, 1: 0.5, 2: 6.0, 3: 10.5}[index]
     snrs = start + 0.5 * np.arange(12)
     frames = 500
 

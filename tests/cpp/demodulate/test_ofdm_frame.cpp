@@ -97,7 +97,8 @@ TEST(OfdmFrameDemod, ReceiveErrors) {
   // The receiver's entry has another inner code: the same number of symbols
   // gives a CRC failure, more symbols than were sent an incomplete frame.
   auto other = table;
-  other[1] = mcs(ConstellationOrder::Qpsk, fec::InnerFec::ldpc(fec::LdpcCodeId::N512R34), fec::OuterFec::bch(8));
+  other[1] = mcs(ConstellationOrder::Qpsk, fec::InnerFec::convolutional(true, fec::PunctureRate::R1_2),
+                 fec::OuterFec::bch(8));
   EXPECT_EQ(decode_error(OfdmFrameDemod::create(cfg, other, nullptr).value(), body), "payload CRC mismatch");
   other[1] = mcs(ConstellationOrder::Bpsk, fec::InnerFec::ldpc(fec::LdpcCodeId::N512R12), fec::OuterFec::bch(8));
   EXPECT_EQ(decode_error(OfdmFrameDemod::create(cfg, other, nullptr).value(), body), "malformed frame header");
