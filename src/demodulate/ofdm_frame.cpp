@@ -52,21 +52,32 @@ void prepare(const OfdmConfig& cfg, FrameScratch::Work& w) {
   }
 }
 
-// Reference point of hard-decided bits (1 for a value <= 0).
-cf32 reference_point(ConstellationOrder c, const float* llr, const modulate::QamTable* qam) {
-  std::uint8_t bits[8];
-  const std::size_t b = bits_per_point(c);
-  for (std::size_t i = 0; i < b; ++i) bits[i] = llr[i] <= 0.0f ? 1 : 0;
-  switch (c) {
-    case ConstellationOrder::Bpsk: return modulate::bpsk_map(bits[0]);
-    case ConstellationOrder::Qpsk: return modulate::qpsk_map(bits[0], bits[1]);
-    default: return modulate::qam_map(*qam, bits);
-  }
-}
-
 const modulate::QamTable* qam_of(ConstellationOrder c) {
   const std::size_t b = bits_per_point(c);
   return b >= 4 ? modulate::qam_table(1u << b) : nullptr;
+}
+
+// The points of the hard decisions (1 for a value <= 0) of `n` cells' soft
+// values, by the constellation's mapper.
+void decided_points(ConstellationOrder c, const float* llr, std::size_t n, cf32* out) {
+  switch (c) {
+    case ConstellationOrder::Bpsk:
+      for (std::size_t i = 0; i < n; ++i) out[i] = modulate::bpsk_map(llr[i] <= 0.0f);
+      return;
+    case ConstellationOrder::Qpsk:
+      for (std::size_t i = 0; i < n; ++i)
+        out[i] = modulate::qpsk_map(llr[2 * i] <= 0.0f, llr[2 * i + 1] <= 0.0f);
+      return;
+    default: {
+      const modulate::QamTable* qam = qam_of(c);
+      const std::size_t b = bits_per_point(c);
+      std::uint8_t bits[8];
+      for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t k = 0; k < b; ++k) bits[k] = llr[i * b + k] <= 0.0f;
+        out[i] = modulate::qam_map(*qam, bits);
+      }
+    }
+  }
 }
 
 // The demapper's soft values are distances in units of squared amplitude,
@@ -76,12 +87,12 @@ const modulate::QamTable* qam_of(ConstellationOrder c) {
 // are brought to that scale with the noise power of its cells, measured
 // against their decided points; a positive factor changes no hard decision,
 // Viterbi path or min-sum result.
-void scale_to_noise(ConstellationOrder c, std::span<const cf32> cells, std::span<float> soft) {
-  const std::size_t b = bits_per_point(c);
-  const modulate::QamTable* qam = qam_of(c);
+void scale_to_noise(ConstellationOrder c, std::span<const cf32> cells, std::span<float> soft,
+                    std::vector<cf32>& points) {
+  points.resize(cells.size());
+  decided_points(c, soft.data(), cells.size(), points.data());
   double error = 0.0;
-  for (std::size_t i = 0; i < cells.size(); ++i)
-    error += std::norm(cells[i] - reference_point(c, soft.data() + i * b, qam));
+  for (std::size_t i = 0; i < cells.size(); ++i) error += std::norm(cells[i] - points[i]);
   if (cells.empty() || !std::isfinite(error)) return;
   // Below -40 dB of noise the decoder has long converged anyway.
   const double noise = std::max(error / static_cast<double>(cells.size()), 1e-4);
@@ -120,7 +131,8 @@ bool demodulate_section(const OfdmConfig& cfg, ConstellationOrder c, std::span<c
   const std::size_t n_fft = cfg.plan.n_fft;
   if (samples.size() / std::max<std::size_t>(S, 1) < count) return false;
   const std::size_t per_symbol = core::checked_mul(D, b, "soft values per symbol");
-  soft.assign(core::checked_mul(count, per_symbol, "section soft values"), 0.0f);
+  // Every value is written below.
+  soft.resize(core::checked_mul(count, per_symbol, "section soft values"));
   OfdmSoftDemod demod = OfdmSoftDemod::for_cells(c, D);
   if (line) line->reset();
 
@@ -139,7 +151,7 @@ bool demodulate_section(const OfdmConfig& cfg, ConstellationOrder c, std::span<c
                         std::span<float>(soft).subspan(s * per_symbol, per_symbol)) != per_symbol)
         return false;
     }
-    scale_to_noise(c, w.section, soft);
+    scale_to_noise(c, w.section, soft, w.points);
     return true;
   }
 
@@ -167,7 +179,7 @@ bool demodulate_section(const OfdmConfig& cfg, ConstellationOrder c, std::span<c
         per_symbol)
       return false;
   }
-  scale_to_noise(c, w.section, soft);
+  scale_to_noise(c, w.section, soft, w.points);
   return true;
 }
 
@@ -205,9 +217,9 @@ std::optional<PhaseLine> track_common_phase(std::span<cf32> cells, std::size_t D
                                             ConstellationOrder c, float theta, float omega,
                                             FrameScratch::Work& w) {
   const std::size_t b = bits_per_point(c);
-  const modulate::QamTable* qam = qam_of(c);
   OfdmSoftDemod demod = OfdmSoftDemod::for_cells(c, D);
   w.rotated.resize(D);
+  w.points.resize(D);
   w.symbol_llrs.resize(D * b);
   w.phases.resize(count);
   for (std::size_t s = 0; s < count; ++s) {
@@ -216,9 +228,10 @@ std::optional<PhaseLine> track_common_phase(std::span<cf32> cells, std::size_t D
     const cf32* x = cells.data() + s * D;
     for (std::size_t i = 0; i < D; ++i) w.rotated[i] = rotate(x[i], cs, sn);
     demod.process(w.rotated, w.symbol_llrs);
+    decided_points(c, w.symbol_llrs.data(), D, w.points.data());
     float are = 0.0f, aim = 0.0f;
     for (std::size_t i = 0; i < D; ++i) {
-      const cf32 r = reference_point(c, w.symbol_llrs.data() + i * b, qam);
+      const cf32 r = w.points[i];
       const cf32 y = w.rotated[i];
       // y * conj(r)
       are = are + (y.real() * r.real() + y.imag() * r.imag());
@@ -470,10 +483,10 @@ void OfdmFrameStreamDemod::derotate(std::span<const cf32> buf, std::size_t t, st
   // runs on from the previous step of the same frame.
   const std::size_t have = tail_.size();
   if (upto <= have) return;
-  tail_.resize(upto);
-  const cf32* x = buf.data() + t + have;
-  cf32* y = tail_.data() + have;
-  derotator_.run(upto - have, [&](std::size_t i, cf32 p) { y[i] = dsp::mix(x[i], p); });
+  tail_.insert(tail_.end(), buf.begin() + static_cast<std::ptrdiff_t>(t + have),
+               buf.begin() + static_cast<std::ptrdiff_t>(t + upto));
+  // A gain of exactly 1 leaves each product as it is.
+  modulate::ofdm_mix_kernel(derotator_, tail_.data() + have, upto - have, 1.0f);
 }
 
 OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32> buf,
@@ -500,21 +513,23 @@ OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32>
 
   const std::size_t S = symbol_;
   const std::size_t header_end = std::min(n - t, A + header_symbols_ * S);
+  // What the short repetitions leave of the offset turns the phase on
+  // through every symbol.  The prefixes of the training symbol and the
+  // header measure the offset far better, though only within a carrier
+  // spacing: the correction is the part of their measure that differs from
+  // the estimate so far, brought into half a spacing either side.
+  const std::size_t known = (header_end - segments) / S;
+  const float step = sync::cyclic_prefix_phase_step(buf.subspan(t + segments, known * S),
+                                                    cfg_.plan.n_fft, cfg_.plan.cp_len, known);
+  if (step != 0.0f) {
+    const float spacing = fs_ / static_cast<float>(cfg_.plan.n_fft);
+    const float measured = step * (fs_ / dsp::kTwoPi);
+    const float residual = std::remainder(measured - f, spacing);
+    if (std::isfinite(residual)) f = f + residual;
+  }
   tail_.clear();
   derotator_ = dsp::Rotator(-f, fs_);
   derotate(buf, t, header_end);
-  // What the short repetitions leave of the offset turns the phase on
-  // through every symbol; the prefixes of the training symbol and the
-  // header measure it far better, and it is removed before they are read.
-  const std::size_t known = (header_end - segments) / S;
-  const float step = sync::cyclic_prefix_phase_step(std::span<const cf32>(tail_).subspan(segments),
-                                                    cfg_.plan.n_fft, cfg_.plan.cp_len, known);
-  if (step != 0.0f) {
-    f = f + step * (fs_ / dsp::kTwoPi);
-    tail_.clear();
-    derotator_ = dsp::Rotator(-f, fs_);
-    derotate(buf, t, header_end);
-  }
   multicarrier::SymbolFft& fft = [&]() -> multicarrier::SymbolFft& {
     prepare(cfg_, scratch_.work);
     return *scratch_.work.fft;

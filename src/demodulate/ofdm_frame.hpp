@@ -58,6 +58,7 @@ struct FrameScratch {
     std::vector<cf32> backoff_ramp;  // undoes an early window's phase ramp
     std::vector<cf32> section;   // a whole equalised section, for the tracker
     std::vector<cf32> rotated;   // one symbol's cells as the tracker turns them
+    std::vector<cf32> points;    // the points decided for cells
     std::vector<float> symbol_llrs;
     std::vector<float> phases;
     std::vector<float> header_soft;
