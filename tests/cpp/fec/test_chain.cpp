@@ -253,6 +253,13 @@ TEST(EncodeChain, UnusableParametersStopTheCallWithTheirStage) {
   EXPECT_PANIC_TEXT(encode(bad, payload, cache), "valid RS config: BadLength(300, 16)");
   EXPECT_PANIC_HAS(plan_of(Stages{CrcKind::None, OuterFec::bch(0)}, 4, cache),
                    "valid BCH t: DesignTooLarge(0)");
+  // Dimensions whose sizes wrap stop the coding as they stop the plan.
+  Stages wrapping{CrcKind::None, OuterFec::none(), InnerFec::none(),
+                  InterleaverKind::block(1ull << 32, 1ull << 32)};
+  EXPECT_PANIC_HAS(encode(wrapping, payload, cache), "block interleaver size rows * cols overflows");
+  wrapping.outer_il = InterleaverKind::convolutional(1ull << 22, 1ull << 22);
+  EXPECT_PANIC_HAS(encode(wrapping, payload, cache),
+                   "convolutional interleaver delay I * (I - 1) * M overflows");
 }
 
 TEST(BlockPlan, ZeroInterleaverDimensionsOnlySizeThePlan) {
@@ -533,6 +540,23 @@ TEST(DecodeChain, ShortInputCutsBlocksAndReportsThem) {
   EXPECT_FALSE(cut.is_valid());
   EXPECT_EQ(cut.payload, full);
   EXPECT_EQ(cut.inner_bits.size(), 256u);
+}
+
+TEST(DecodeChain, PlanCountsThatWouldWrapStopTheCall) {
+  CodecCache cache;
+  const Stages conv{CrcKind::None, OuterFec::none(),
+                    InnerFec::convolutional(true, PunctureRate::R1_2)};
+  const BlockPlan wrapped{1, 1, 8, kMax - 2, kMax, kMax};
+  const std::vector<float> soft(64, 1.0f);
+  EXPECT_PANIC_HAS(decode(conv, soft, wrapped, cache), "convolutional input overflows");
+  const BlockPlan doubled{1, 1, 8, kMax / 2, kMax, kMax};
+  EXPECT_PANIC_HAS(decode(conv, soft, doubled, cache), "depunctured length overflows");
+  // Counts far beyond the values given only shorten the stages.
+  const Stages plain{CrcKind::Crc32};
+  const BlockPlan vast{kMax / 16, kMax / 16 + 4, kMax, kMax, kMax, kMax};
+  const auto r = decode(plain, soft, vast, cache);
+  ASSERT_TRUE(std::holds_alternative<RxError>(r));
+  EXPECT_EQ(std::get<RxError>(r), RxError::MalformedHeader);
 }
 
 TEST(DecodeChain, ScramblerIsCheckedBeforeDecoding) {
