@@ -156,6 +156,58 @@ def ofdm(png_path):
     print(f"  spectrum saved to {png_path}")
 
 
+def ofdm_receive(png_path):
+    fs, n_fft, cp = 1.0e6, 64, 16
+    repeats, repeat_len = 4, 16
+    cfg = v.OfdmConfig(n_fft, cp, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
+                       np.array([1, 1, 1, -1], np.complex64), fs, 0.0, 1.0, "qpsk", 4)
+    n_sym = 6
+    bits = rng.integers(0, 2, n_sym * cfg.bits_per_ofdm_symbol, dtype=np.uint8)
+    burst = np.concatenate([v.generate_ofdm_preamble(cfg, repeats, repeat_len, n_fft, cp),
+                            v.OfdmMod(cfg).modulate(bits)])
+    # A lead-in of silence, a second path 3 samples late, 3.37 carriers of
+    # offset, and noise 20 dB below the carriers.
+    lead, offset_hz = 283, 3.37 * fs / n_fft
+    rx = np.convolve(np.concatenate([np.zeros(lead), burst, np.zeros(120)]), [1, 0, 0, 0.35 - 0.3j])
+    t = np.arange(rx.size)
+    rx = rx * np.exp(2j * np.pi * offset_hz * t / fs + 0.7j)
+    rx = (rx + complex_noise(rx.size, 1 / (n_fft * 100))).astype(np.complex64)
+
+    best = v.ofdm_sync(rx, fs, repeats, repeat_len, 0, rx.size, n_fft, cp)[0]
+    found_hz = best["cfo_hz"] + best["integer_cfo_bins"] * fs / n_fft
+    y = (rx * np.exp(-2j * np.pi * found_hz * t / fs)).astype(np.complex64)
+    # FFT windows 4 samples into the prefix: the channel's delay stays inside it.
+    at = best["start_sample"] + repeats * repeat_len - 4
+    demod = v.OfdmDemod(cfg, "training_symbol")
+    demod.estimate_channel(y[at:at + n_fft + cp])
+    cells, got = [], []
+    for k in range(1, n_sym + 1):
+        soft, b = demod.demodulate_soft(y[at + k * (n_fft + cp):])
+        cells.append(soft)
+        got.append(b)
+    cells, got = np.concatenate(cells), np.concatenate(got)
+    frame = v.build_ofdm_rx_frame(cfg, cells, got)
+    print(f"OFDM receive: burst at sample {lead}, {offset_hz / 1e3:.3f} kHz offset, two paths, 20 dB SNR")
+    print(f"  found start {best['start_sample']}, offset {found_hz / 1e3:.3f} kHz"
+          f" ({best['integer_cfo_bins']} carriers + {best['cfo_hz'] / 1e3:.3f} kHz)")
+    print(f"  EVM {frame.evm_db:.1f} dB, {np.count_nonzero(got != bits)} bit errors"
+          f" in {bits.size} bits over {frame.num_symbols} symbols")
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        return
+    fig, ax = plt.subplots(figsize=(4, 4))
+    ax.scatter(cells.real, cells.imag, s=4)
+    ax.set_aspect("equal")
+    ax.set_xlim(-1.2, 1.2)
+    ax.set_ylim(-1.2, 1.2)
+    ax.set_title("equalised QPSK cells")
+    fig.tight_layout()
+    fig.savefig(png_path)
+    print(f"  constellation saved to {png_path}")
 def frame_link():
     fs = 1.0e6
     cfg = v.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
@@ -200,4 +252,5 @@ if __name__ == "__main__":
     ft8()
     psk31()
     ofdm(pathlib.Path(__file__).with_name("ofdm_spectrum.png"))
+    ofdm_receive(pathlib.Path(__file__).with_name("ofdm_constellation.png"))
     frame_link()

@@ -26,3 +26,19 @@ bool cpu_has_fma() noexcept;
     static const bool hw = ::vatel::core::cpu_has_fma();                          \
     return hw ? name##_fma args : name##_portable args;                           \
   }
+
+// The target of kernels that only want wider vectors: AVX2 without FMA.
+// GCC's vectoriser turns interleaved complex products into fused
+// multiply-add/subtract instructions whenever FMA is enabled, even under
+// -ffp-contract=off, so these builds leave it out.
+#define VATEL_TARGET_AVX2 __attribute__((target("avx2")))
+
+// Defines `name` (dispatching), `name##_portable` and `name##_avx2` from
+// `name##_body`, as VATEL_FMA_KERNEL does.
+#define VATEL_AVX2_KERNEL(ret, name, params, args)                                \
+  ret name##_portable params { return name##_body args; }                         \
+  VATEL_TARGET_AVX2 ret name##_avx2 params { return name##_body args; }           \
+  ret name params {                                                               \
+    static const bool hw = ::vatel::core::cpu_has_fma();                          \
+    return hw ? name##_avx2 args : name##_portable args;                          \
+  }

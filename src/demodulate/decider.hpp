@@ -2,6 +2,7 @@
 // Hard deciders: the exact inverses of the constellation mappers.  Values on
 // a threshold take the lower position (strict comparison); NaN compares false
 // everywhere and decides position 0.
+#include <cstddef>
 #include <cstdint>
 
 #include "core/cpu.hpp"
@@ -18,20 +19,48 @@ VATEL_INLINE void qpsk_decide(cf32 p, std::uint8_t* out) {
 }
 
 // Ascending position of v among the thresholds: how many lie strictly below.
+template <unsigned M>
 VATEL_INLINE unsigned qam_position(const modulate::QamTable& t, float v) {
   unsigned p = 0;
-  for (unsigned k = 0; k + 1 < t.levels; ++k) p += (t.threshold[k] < v) ? 1u : 0u;
+  for (unsigned k = 0; k + 1 < (1u << M); ++k) p += (t.threshold[k] < v) ? 1u : 0u;
   return p;
 }
 
-// Writes 2m bits: m for the real part, then m for the imaginary part.
+// Writes 2M bits: M for the real part, then M for the imaginary part.  The
+// bits per axis are a template parameter so that the loops unroll.
+template <unsigned M>
 VATEL_INLINE void qam_decide(const modulate::QamTable& t, cf32 point, std::uint8_t* out) {
-  const unsigned m = t.bits_per_axis;
-  const unsigned pi = qam_position(t, point.real());
-  const unsigned pq = qam_position(t, point.imag());
+  const unsigned pi = qam_position<M>(t, point.real());
+  const unsigned pq = qam_position<M>(t, point.imag());
   const unsigned gi = pi ^ (pi >> 1), gq = pq ^ (pq >> 1);
-  for (unsigned k = 0; k < m; ++k) out[k] = static_cast<std::uint8_t>((gi >> (m - 1 - k)) & 1u);
-  for (unsigned k = 0; k < m; ++k) out[m + k] = static_cast<std::uint8_t>((gq >> (m - 1 - k)) & 1u);
+  for (unsigned k = 0; k < M; ++k) out[k] = static_cast<std::uint8_t>((gi >> (M - 1 - k)) & 1u);
+  for (unsigned k = 0; k < M; ++k) out[M + k] = static_cast<std::uint8_t>((gq >> (M - 1 - k)) & 1u);
+}
+
+// The decisions of n points of the table's order, 2M bits each: the same
+// bits as qam_decide point by point, formed axis value by axis value over
+// the interleaved components so that the comparisons vectorise.
+template <unsigned M>
+void qam_decide_points(const modulate::QamTable& t, const cf32* points, std::size_t n,
+                       std::uint8_t* out) {
+  constexpr unsigned kThresholds = (1u << M) - 1;
+  float thr[kThresholds];
+  for (unsigned k = 0; k < kThresholds; ++k) thr[k] = t.threshold[k];
+  const float* v = reinterpret_cast<const float*>(points);
+  for (std::size_t j = 0; j < 2 * n; ++j) {
+    unsigned p = 0;
+    for (unsigned k = 0; k < kThresholds; ++k) p += (thr[k] < v[j]) ? 1u : 0u;
+    const unsigned g = p ^ (p >> 1);
+    for (unsigned b = 0; b < M; ++b) out[M * j + b] = static_cast<std::uint8_t>((g >> (M - 1 - b)) & 1u);
+  }
+}
+
+inline void qam_decide(const modulate::QamTable& t, cf32 point, std::uint8_t* out) {
+  switch (t.bits_per_axis) {
+    case 2: return qam_decide<2>(t, point, out);
+    case 3: return qam_decide<3>(t, point, out);
+    default: return qam_decide<4>(t, point, out);
+  }
 }
 
 }  // namespace vatel::demodulate

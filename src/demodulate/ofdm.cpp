@@ -63,13 +63,13 @@ OfdmSoftDemod OfdmSoftDemod::for_cells(ConstellationOrder constellation, std::si
 }
 
 std::size_t OfdmSoftDemod::process(std::span<const cf32> cells, std::span<float> llrs) {
-  if (num_cells == 0) return num_llrs;
-  if (cells.size() < num_cells || llrs.size() < num_llrs) return 0;
   const std::size_t k = multicarrier::bits_per_point(constellation);
   std::size_t need = 0;
   VATEL_ENSURE(!__builtin_mul_overflow(num_cells, k, &need) && need == num_llrs,
                "OfdmSoftDemod: " + std::to_string(num_llrs) + " LLRs for " +
                    std::to_string(num_cells) + " cells of " + std::to_string(k) + " bits");
+  if (num_cells == 0) return 0;
+  if (cells.size() < num_cells || llrs.size() < num_llrs) return 0;
   const cf32* c = cells.data();
   float* o = llrs.data();
   switch (constellation) {
@@ -95,21 +95,37 @@ std::array<float, 4> qam_axis_soft_llr(float v) noexcept {
   return out;
 }
 
-void decide_cells(ConstellationOrder constellation, std::span<const cf32> cells,
-                  std::uint8_t* bits) noexcept {
+namespace {
+
+VATEL_INLINE void decide_cells_kernel_body(ConstellationOrder constellation, const cf32* cells,
+                                           std::size_t n, std::uint8_t* bits) {
   switch (constellation) {
     case ConstellationOrder::Bpsk:
-      for (std::size_t i = 0; i < cells.size(); ++i) bits[i] = bpsk_decide(cells[i]);
+      for (std::size_t i = 0; i < n; ++i) bits[i] = bpsk_decide(cells[i]);
       return;
     case ConstellationOrder::Qpsk:
-      for (std::size_t i = 0; i < cells.size(); ++i) qpsk_decide(cells[i], bits + 2 * i);
+      for (std::size_t i = 0; i < n; ++i) qpsk_decide(cells[i], bits + 2 * i);
       return;
-    default: {
-      const QamTable& t = *modulate::qam_table(multicarrier::qam_order(constellation));
-      const std::size_t k = 2 * t.bits_per_axis;
-      for (std::size_t i = 0; i < cells.size(); ++i) qam_decide(t, cells[i], bits + k * i);
-    }
+    case ConstellationOrder::Qam16:
+      return qam_decide_points<2>(*modulate::qam_table(16), cells, n, bits);
+    case ConstellationOrder::Qam64:
+      return qam_decide_points<3>(*modulate::qam_table(64), cells, n, bits);
+    case ConstellationOrder::Qam256:
+      return qam_decide_points<4>(*modulate::qam_table(256), cells, n, bits);
   }
+}
+
+}  // namespace
+
+// Comparisons only: the AVX2 build decides the same bits, eight at a time.
+VATEL_FMA_KERNEL(void, decide_cells_kernel,
+                 (ConstellationOrder constellation, const cf32* cells, std::size_t n,
+                  std::uint8_t* bits),
+                 (constellation, cells, n, bits))
+
+void decide_cells(ConstellationOrder constellation, std::span<const cf32> cells,
+                  std::uint8_t* bits) {
+  decide_cells_kernel(constellation, cells.data(), cells.size(), bits);
 }
 
 std::optional<float> evm_db(ConstellationOrder constellation, std::span<const cf32> cells,
@@ -144,6 +160,56 @@ std::optional<float> evm_db(ConstellationOrder constellation, std::span<const cf
   }
   if (p <= 0.0) return std::nullopt;
   return static_cast<float>(10.0 * std::log10(e / p));
+}
+
+core::Result<OfdmDemod> OfdmDemod::create(const multicarrier::OfdmConfig& cfg,
+                                          std::string_view equalizer) {
+  if (equalizer == "training_symbol") return OfdmDemod(cfg, multicarrier::EqualizerMode::TrainingSymbol);
+  if (equalizer == "pilot_interp") return OfdmDemod(cfg, multicarrier::EqualizerMode::PilotInterp);
+  return core::error("OfdmDemod: unknown equalizer " + multicarrier::quoted(equalizer) +
+                     " (expected 'training_symbol' or 'pilot_interp')");
+}
+
+OfdmDemod::OfdmDemod(const multicarrier::OfdmConfig& cfg, multicarrier::EqualizerMode mode)
+    : cfg_(cfg),
+      equalizer_(cfg, mode),
+      fft_(cfg.plan.n_fft),
+      extract_(multicarrier::GridExtract::from_grid(multicarrier::CarrierGrid::from_plan(cfg.plan))),
+      data_carriers_(extract_.data_bins().size()),
+      bits_per_symbol_(cfg.bits_per_ofdm_symbol()),
+      n_fft_(cfg.plan.n_fft),
+      cp_len_(cfg.plan.cp_len),
+      samples_per_symbol_(cfg.samples_per_ofdm_symbol()),
+      spectrum_(cfg.plan.n_fft),
+      equalized_(cfg.plan.n_fft) {}
+
+core::Result<void> OfdmDemod::transform(std::span<const cf32> iq, const char* method) {
+  if (iq.size() < samples_per_symbol_)
+    return core::error(std::string("OfdmDemod.") + method + ": input too short (" +
+                       std::to_string(iq.size()) + " < " + std::to_string(samples_per_symbol_) +
+                       ")");
+  // The prefix is removed by transforming the window right after it; the
+  // FFT block copies its input into its own buffer anyway.
+  fft_.process(iq.subspan(cp_len_, n_fft_), spectrum_);
+  return {};
+}
+
+core::Result<void> OfdmDemod::demodulate(std::span<const cf32> iq, std::span<cf32> soft,
+                                         std::span<std::uint8_t> bits) {
+  VATEL_ENSURE(soft.size() >= data_carriers_ && bits.size() >= bits_per_symbol_,
+               "OfdmDemod: output room for " + std::to_string(soft.size()) + " cells and " +
+                   std::to_string(bits.size()) + " bits");
+  if (auto r = transform(iq, "demodulate"); !r) return r;
+  equalizer_.process(spectrum_, equalized_);
+  extract_.extract(equalized_, soft);
+  decide_cells(cfg_.constellation, soft.first(data_carriers_), bits.data());
+  return {};
+}
+
+core::Result<void> OfdmDemod::estimate_channel(std::span<const cf32> training_iq) {
+  if (auto r = transform(training_iq, "estimate_channel"); !r) return r;
+  equalizer_.estimate_from_training_symbol(spectrum_);
+  return {};
 }
 
 }  // namespace vatel::demodulate::ofdm

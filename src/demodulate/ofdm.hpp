@@ -12,10 +12,15 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "core/block.hpp"
+#include "core/result.hpp"
 #include "core/types.hpp"
 #include "multicarrier/config.hpp"
+#include "multicarrier/equalizer.hpp"
+#include "multicarrier/fft.hpp"
+#include "multicarrier/grid.hpp"
 
 namespace vatel::demodulate::ofdm {
 
@@ -54,7 +59,14 @@ std::array<float, 4> qam_axis_soft_llr(float v) noexcept;
 // cells.size() * bits_per_point).  The decider's rule: values on a threshold
 // take the lower position, NaN decides position 0.
 void decide_cells(ConstellationOrder constellation, std::span<const cf32> cells,
-                  std::uint8_t* bits) noexcept;
+                  std::uint8_t* bits);
+// Its portable and AVX2 builds (the same bits).
+void decide_cells_kernel(ConstellationOrder constellation, const cf32* cells, std::size_t n,
+                         std::uint8_t* bits);
+void decide_cells_kernel_portable(ConstellationOrder constellation, const cf32* cells,
+                                  std::size_t n, std::uint8_t* bits);
+void decide_cells_kernel_fma(ConstellationOrder constellation, const cf32* cells, std::size_t n,
+                             std::uint8_t* bits);
 
 // 10 log10(error power / reference power) of the cells against the points
 // their bits (one per byte, lowest bit) map to.  Absent without cells, with
@@ -62,5 +74,47 @@ void decide_cells(ConstellationOrder constellation, std::span<const cf32> cells,
 // power of 0; surplus bits are ignored.  A perfect match is -inf.
 std::optional<float> evm_db(ConstellationOrder constellation, std::span<const cf32> cells,
                             std::span<const std::uint8_t> bits, std::size_t num_symbols);
+
+// One synchronised OFDM symbol at a time: cyclic-prefix removal (the window
+// right after the prefix, no back-off), FFT, equaliser, data cells in the
+// plan's data-carrier order, hard decisions.  Only the equaliser's estimate
+// changes from call to call; nothing is allocated per symbol.
+class OfdmDemod {
+ public:
+  // "training_symbol" or "pilot_interp"; the plan must be valid.
+  static core::Result<OfdmDemod> create(const multicarrier::OfdmConfig& cfg,
+                                        std::string_view equalizer);
+  OfdmDemod(const multicarrier::OfdmConfig& cfg, multicarrier::EqualizerMode mode);
+
+  // The first samples_per_symbol() samples of iq (later ones are ignored)
+  // into data_carriers() cells and bits_per_symbol() bits; the
+  // input-too-short error for a shorter iq.
+  core::Result<void> demodulate(std::span<const cf32> iq, std::span<cf32> soft,
+                                std::span<std::uint8_t> bits);
+  // The training-mode weights from the received training symbol at the
+  // start of training_iq (nothing is kept in pilot mode).
+  core::Result<void> estimate_channel(std::span<const cf32> training_iq);
+
+  const multicarrier::OfdmConfig& config() const noexcept { return cfg_; }
+  multicarrier::OfdmEqualizer& equalizer() noexcept { return equalizer_; }
+  std::size_t data_carriers() const noexcept { return data_carriers_; }
+  std::size_t bits_per_symbol() const noexcept { return bits_per_symbol_; }
+  std::size_t samples_per_symbol() const noexcept { return samples_per_symbol_; }
+
+ private:
+  core::Result<void> transform(std::span<const cf32> iq, const char* method);
+
+  multicarrier::OfdmConfig cfg_;
+  multicarrier::OfdmEqualizer equalizer_;
+  multicarrier::FftBlock fft_;
+  multicarrier::GridExtract extract_;
+  std::size_t data_carriers_;
+  std::size_t bits_per_symbol_;
+  std::size_t n_fft_;
+  std::size_t cp_len_;
+  std::size_t samples_per_symbol_;
+  multicarrier::AlignedSamples spectrum_;
+  multicarrier::AlignedSamples equalized_;
+};
 
 }  // namespace vatel::demodulate::ofdm

@@ -1,8 +1,11 @@
 #include "multicarrier/equalizer.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <string>
 
+#include "core/cpu.hpp"
 #include "core/panic.hpp"
 #include "multicarrier/unit_sequence.hpp"
 
@@ -18,7 +21,42 @@ inline cf32 divide(cf32 a, cf32 b) {
   return {re / m, im / m};
 }
 
+// out = y * w per bin.
+VATEL_INLINE void apply_weights_kernel_body(const float* y, const float* w, float* o,
+                                            std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const float yr = y[2 * k], yi = y[2 * k + 1], wr = w[2 * k], wi = w[2 * k + 1];
+    o[2 * k] = yr * wr - yi * wi;
+    o[2 * k + 1] = yr * wi + yi * wr;
+  }
+}
+
+// out = y conj(h) / |h|^2 per bin, as divide() forms it, or 0 where |h|^2 is
+// below the floor (a NaN estimate fails the test as well).
+VATEL_INLINE void apply_channel_kernel_body(const float* y, const float* h, float* o,
+                                            std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) {
+    const float yr = y[2 * k], yi = y[2 * k + 1], hr = h[2 * k], hi = h[2 * k + 1];
+    const float m = hr * hr + hi * hi;
+    // Both quotients are always formed and masked, rather than selected: a
+    // select lets the compiler move the divisions into a branch, which
+    // then does not vectorise.
+    const std::uint32_t keep = m >= kMinChannelPower ? ~0u : 0u;
+    const float re = (yr * hr + yi * hi) / m;
+    const float im = (yi * hr - yr * hi) / m;
+    o[2 * k] = std::bit_cast<float>(std::bit_cast<std::uint32_t>(re) & keep);
+    o[2 * k + 1] = std::bit_cast<float>(std::bit_cast<std::uint32_t>(im) & keep);
+  }
+}
+
 }  // namespace
+
+// No fused operation in either: the AVX2 build only has wider vectors
+// (and no FMA, which the vectoriser would use for the complex products).
+VATEL_AVX2_KERNEL(void, apply_weights_kernel, (const float* y, const float* w, float* o, std::size_t n),
+                 (y, w, o, n))
+VATEL_AVX2_KERNEL(void, apply_channel_kernel, (const float* y, const float* h, float* o, std::size_t n),
+                 (y, h, o, n))
 
 PilotLayout PilotLayout::build(std::span<const PilotBin> pilots,
                                std::span<const std::size_t> targets) {
@@ -78,15 +116,11 @@ std::size_t OfdmEqualizer::process(std::span<const cf32> spectrum, std::span<cf3
   VATEL_ENSURE(channel.size() == n_fft && weights.size() == n_fft,
                "OfdmEqualizer: channel or weights resized away from " + std::to_string(n_fft) +
                    " bins");
-  const cf32* y = spectrum.data();
-  cf32* o = out.data();
+  // The kernels run over interleaved components, so that they vectorise.
+  const float* y = reinterpret_cast<const float*>(spectrum.data());
+  float* o = reinterpret_cast<float*>(out.data());
   if (mode == EqualizerMode::TrainingSymbol) {
-    const cf32* w = weights.data();
-    for (std::size_t k = 0; k < n_fft; ++k) {
-      const float re = y[k].real() * w[k].real() - y[k].imag() * w[k].imag();
-      const float im = y[k].real() * w[k].imag() + y[k].imag() * w[k].real();
-      o[k] = {re, im};
-    }
+    apply_weights_kernel(y, reinterpret_cast<const float*>(weights.data()), o, n_fft);
     return n_fft;
   }
 
@@ -95,10 +129,10 @@ std::size_t OfdmEqualizer::process(std::span<const cf32> spectrum, std::span<cf3
     for (const PilotBin& p : layout->pilots) {
       VATEL_ENSURE(p.bin < n_fft, "OfdmEqualizer: pilot bin " + std::to_string(p.bin) +
                                       " outside the " + std::to_string(n_fft) + "-bin spectrum");
-      h[p.bin] = divide(y[p.bin], p.value);
+      h[p.bin] = divide(spectrum[p.bin], p.value);
     }
     for (const InterpEntry& e : layout->entries) {
-      VATEL_ENSURE(e.target < n_fft && e.lower < n_fft && e.upper < n_fft,
+      VATEL_ENSURE(std::max({e.target, e.lower, e.upper}) < n_fft,
                    "OfdmEqualizer: interpolation entry for bin " + std::to_string(e.target) +
                        " outside the " + std::to_string(n_fft) + "-bin spectrum");
       const cf32 lo = h[e.lower], hi = h[e.upper];
@@ -106,11 +140,7 @@ std::size_t OfdmEqualizer::process(std::span<const cf32> spectrum, std::span<cf3
                      lo.imag() + e.t * (hi.imag() - lo.imag())};
     }
   }
-  for (std::size_t k = 0; k < n_fft; ++k) {
-    const float m = h[k].real() * h[k].real() + h[k].imag() * h[k].imag();
-    // A NaN estimate fails the test as well and gives 0.
-    o[k] = m >= kMinChannelPower ? divide(y[k], h[k]) : cf32{};
-  }
+  apply_channel_kernel(y, reinterpret_cast<const float*>(h), o, n_fft);
   return n_fft;
 }
 

@@ -82,4 +82,14 @@ struct OfdmEqualizer {
 
 static_assert(core::Block<OfdmEqualizer>);
 
+// The per-bin steps over interleaved components, n bins: o = y w (training
+// weights), and o = y conj(h) / |h|^2 or 0 below the floor (channel).  The
+// portable and AVX2 builds give the same bits.
+void apply_weights_kernel(const float* y, const float* w, float* o, std::size_t n);
+void apply_weights_kernel_portable(const float* y, const float* w, float* o, std::size_t n);
+void apply_weights_kernel_avx2(const float* y, const float* w, float* o, std::size_t n);
+void apply_channel_kernel(const float* y, const float* h, float* o, std::size_t n);
+void apply_channel_kernel_portable(const float* y, const float* h, float* o, std::size_t n);
+void apply_channel_kernel_avx2(const float* y, const float* h, float* o, std::size_t n);
+
 }  // namespace vatel::multicarrier

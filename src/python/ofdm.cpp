@@ -1,15 +1,33 @@
 // Python classes and functions of the OFDM physical layer.
 #include <optional>
+#include <tuple>
 
+#include "core/checked.hpp"
+#include "demodulate/ofdm.hpp"
 #include "modulate/ofdm.hpp"
 #include "multicarrier/config.hpp"
 #include "python/registry.hpp"
 #include "sync/ofdm_sync.hpp"
 
 namespace vatel::python {
+namespace ofdm {
+
+// The diagnostics of a demodulated block of symbols.
+struct OfdmRxFrame {
+  std::vector<std::uint8_t> bits;
+  std::optional<float> evm_db;
+  std::optional<float> cfo_hz;
+  std::optional<std::int32_t> timing_offset_samples;
+  std::optional<float> channel_mse;
+  std::size_t num_symbols = 0;
+};
+
+}  // namespace ofdm
 
 VATEL_PY_CLASS(vatel::multicarrier::OfdmConfig);
 VATEL_PY_CLASS(vatel::modulate::OfdmMod);
+VATEL_PY_CLASS(vatel::demodulate::ofdm::OfdmDemod);
+VATEL_PY_CLASS(vatel::python::ofdm::OfdmRxFrame);
 
 namespace ofdm {
 namespace {
@@ -68,17 +86,89 @@ std::size_t group_delay(const OfdmConfig&, std::size_t num_taps) {
 
 OfdmMod new_mod(const OfdmConfig& cfg) { return OfdmMod(cfg); }
 
-core::Buffer<cf32> preamble(const OfdmConfig& cfg, std::size_t num_repeats,
-                            std::size_t repeat_len, std::optional<std::size_t> training_n_fft,
-                            std::optional<std::size_t> training_cp_len) {
+sync::ofdm_sync::OfdmPreambleParams preamble_params(std::size_t num_repeats,
+                                                    std::size_t repeat_len,
+                                                    std::optional<std::size_t> training_n_fft,
+                                                    std::optional<std::size_t> training_cp_len) {
   sync::ofdm_sync::OfdmPreambleParams params;
   params.num_repeats = num_repeats;
   params.repeat_len = repeat_len;
   // A training symbol needs both sizes; one alone is ignored.
   if (training_n_fft && training_cp_len)
     params.with_training_symbol.emplace(*training_n_fft, *training_cp_len);
-  return sync::ofdm_sync::generate_ofdm_preamble(params, cfg);
+  return params;
 }
+
+core::Buffer<cf32> preamble(const OfdmConfig& cfg, std::size_t num_repeats,
+                            std::size_t repeat_len, std::optional<std::size_t> training_n_fft,
+                            std::optional<std::size_t> training_cp_len) {
+  return sync::ofdm_sync::generate_ofdm_preamble(
+      preamble_params(num_repeats, repeat_len, training_n_fft, training_cp_len), cfg);
+}
+
+std::vector<Object> ofdm_sync(std::span<const cf32> iq, float fs, std::size_t num_repeats,
+                              std::size_t repeat_len, std::size_t search_start,
+                              std::size_t search_end, std::optional<std::size_t> training_n_fft,
+                              std::optional<std::size_t> training_cp_len) {
+  const auto found = sync::ofdm_sync::ofdm_sync(
+      iq, fs, preamble_params(num_repeats, repeat_len, training_n_fft, training_cp_len),
+      search_start, search_end);
+  std::vector<Object> list;
+  list.reserve(found.size());
+  for (const auto& r : found) {
+    Dict d;
+    d.set("start_sample", r.start_sample)
+        .set("cfo_hz", r.cfo_hz)
+        .set("integer_cfo_bins", r.integer_cfo_bins)
+        .set("score", r.score);
+    list.push_back(d.take());
+  }
+  return list;
+}
+
+using vatel::demodulate::ofdm::OfdmDemod;
+
+core::Result<OfdmDemod> new_demod(const OfdmConfig& cfg, std::string_view equalizer) {
+  return OfdmDemod::create(cfg, equalizer);
+}
+
+using SoftAndBits = std::tuple<core::Buffer<cf32>, core::Buffer<std::uint8_t>>;
+
+core::Result<SoftAndBits> demodulate_soft(OfdmDemod& d, std::span<const cf32> iq) {
+  core::Buffer<cf32> soft(d.data_carriers());
+  core::Buffer<std::uint8_t> bits(d.bits_per_symbol());
+  if (auto r = d.demodulate(iq, soft.span(), bits.span()); !r) return r.error();
+  return SoftAndBits{std::move(soft), std::move(bits)};
+}
+
+core::Result<core::Buffer<std::uint8_t>> demodulate(OfdmDemod& d, std::span<const cf32> iq) {
+  auto r = demodulate_soft(d, iq);
+  if (!r) return r.error();
+  return std::move(std::get<1>(r.value()));
+}
+
+core::Result<void> estimate_channel(OfdmDemod& d, std::span<const cf32> training_iq) {
+  return d.estimate_channel(training_iq);
+}
+
+OfdmRxFrame build_rx_frame(const OfdmConfig& cfg, std::span<const cf32> soft_symbols,
+                           std::span<const std::uint8_t> bits) {
+  const std::size_t carriers = cfg.plan.data_carriers.size();
+  OfdmRxFrame f;
+  f.num_symbols = carriers == 0 ? 0 : soft_symbols.size() / carriers;
+  f.evm_db = vatel::demodulate::ofdm::evm_db(cfg.constellation, soft_symbols, bits, f.num_symbols);
+  f.bits.assign(bits.begin(), bits.end());
+  return f;
+}
+
+std::vector<std::uint8_t> frame_bits(const OfdmRxFrame& f) { return f.bits; }
+std::optional<float> frame_evm_db(const OfdmRxFrame& f) { return f.evm_db; }
+std::optional<float> frame_cfo_hz(const OfdmRxFrame& f) { return f.cfo_hz; }
+std::optional<std::int32_t> frame_timing_offset(const OfdmRxFrame& f) {
+  return f.timing_offset_samples;
+}
+std::optional<float> frame_channel_mse(const OfdmRxFrame& f) { return f.channel_mse; }
+std::size_t frame_num_symbols(const OfdmRxFrame& f) { return f.num_symbols; }
 
 bool equal(const OfdmConfig& a, const OfdmConfig& b) { return a == b; }
 
@@ -172,6 +262,55 @@ const ClassDefBase& ofdm_mod() {
   return def;
 }
 
+const ClassDefBase& ofdm_demod() {
+  static const ClassDef<OfdmDemod> def =
+      ClassDef<OfdmDemod>::make(
+          "OfdmDemod(cfg, equalizer='training_symbol')",
+          "Demodulates one synchronised OFDM symbol per call: cyclic-prefix removal, FFT, "
+          "equaliser ('training_symbol' or 'pilot_interp'), data cells and hard decisions.")
+          .init<&new_demod>()
+          .def<&demodulate>("demodulate($self, iq)",
+                            "The bits (uint8, one per byte) of the symbol at the start of iq.")
+          .def<&demodulate_soft>("demodulate_soft($self, iq)",
+                                 "(soft, bits): the equalised data cells (complex64, in "
+                                 "data-carrier order) and their bits.")
+          .def<&estimate_channel>("estimate_channel($self, training_iq)",
+                                  "Takes the training-mode weights from a received training "
+                                  "symbol (with its prefix); nothing in pilot mode.");
+  return def;
+}
+
+const ClassDefBase& ofdm_rx_frame() {
+  static const ClassDef<OfdmRxFrame> def =
+      ClassDef<OfdmRxFrame>::make("OfdmRxFrame",
+                                  "Diagnostics of demodulated OFDM symbols, made by "
+                                  "build_ofdm_rx_frame.")
+          .prop<&frame_bits>("bits", "The bits (a new uint8 array at every read).")
+          .prop<&frame_evm_db>("evm_db", "EVM in dB, or None.")
+          .prop<&frame_cfo_hz>("cfo_hz", "Carrier offset in Hz, or None.")
+          .prop<&frame_timing_offset>("timing_offset_samples", "Timing offset, or None.")
+          .prop<&frame_channel_mse>("channel_mse", "Channel-estimate error, or None.")
+          .prop<&frame_num_symbols>("num_symbols", "Whole symbols among the soft cells.");
+  return def;
+}
+
+const FunctionDef& build_ofdm_rx_frame() {
+  static const FunctionDef def = FunctionDef::make<&build_rx_frame>(
+      "build_ofdm_rx_frame(cfg, soft_symbols, bits)",
+      "An OfdmRxFrame of the demodulated cells and bits, with their EVM.");
+  return def;
+}
+
+const FunctionDef& ofdm_sync_function() {
+  static const FunctionDef def = FunctionDef::make<&ofdm_sync>(
+      "ofdm_sync(iq, fs, num_repeats, repeat_len, search_start, search_end, "
+      "training_n_fft=None, training_cp_len=None)",
+      "Scores every preamble start in [search_start, search_end) and returns dicts "
+      "(start_sample, cfo_hz, integer_cfo_bins, score), best first; with a training symbol "
+      "the first five carry their integer offset.");
+  return def;
+}
+
 const FunctionDef& generate_ofdm_preamble() {
   static const FunctionDef def = FunctionDef::make<&preamble>(
       "generate_ofdm_preamble(cfg, num_repeats, repeat_len, training_n_fft=None, "
@@ -183,6 +322,9 @@ const FunctionDef& generate_ofdm_preamble() {
 
 bool register_module(PyObject* module) {
   return add_class(module, ofdm_config()) && add_class(module, ofdm_mod()) &&
+         add_class(module, ofdm_demod()) && add_class(module, ofdm_rx_frame()) &&
+         add_function(module, build_ofdm_rx_frame()) &&
+         add_function(module, ofdm_sync_function()) &&
          add_function(module, generate_ofdm_preamble());
 }
 

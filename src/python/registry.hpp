@@ -30,6 +30,10 @@ const ClassDefBase& qam_mod();
 namespace ofdm {
 const ClassDefBase& ofdm_config();
 const ClassDefBase& ofdm_mod();
+const ClassDefBase& ofdm_demod();
+const ClassDefBase& ofdm_rx_frame();
+const FunctionDef& build_ofdm_rx_frame();
+const FunctionDef& ofdm_sync_function();
 const FunctionDef& generate_ofdm_preamble();
 // Adds the OFDM classes and functions in registration order; false at the
 // first failure (with the error set).

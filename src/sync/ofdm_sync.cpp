@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <string>
 
 #include "core/checked.hpp"
 #include "core/cpu.hpp"
 #include "core/panic.hpp"
 #include "dsp/rotator.hpp"
+#include "modulate/ofdm.hpp"
 #include "multicarrier/cyclic_prefix.hpp"
 #include "multicarrier/fft.hpp"
 
@@ -161,11 +164,74 @@ VATEL_INLINE void repeat_correlation_kernel_body(const float* re, const float* i
   for (; d < count; ++d) correlate_positions<1>(re + d, im + d, repeats, len, p_re + d, p_im + d, e + d);
 }
 
-struct Ranked {
-  OfdmSyncResult result;
-  float energy = 0.0f;
-  float key = 0.0f;
-};
+// The order of ranked candidates: descending key, equal keys by position,
+// NaN keys last by position.  Keys are (E / max E) * score, so the numbers
+// lie in [0, 1], where the order of non-negative floats is the order of
+// their bit patterns; the sort is then a stable radix sort of those bits,
+// which keeps position order among equal keys by construction.
+std::vector<std::uint32_t> rank_order(std::span<const float> keys) {
+  const std::size_t n = keys.size();
+  std::vector<std::uint32_t> order(n), nan_order;
+  core::Buffer<std::uint32_t> code(n);
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::isnan(keys[i])) {
+      nan_order.push_back(static_cast<std::uint32_t>(i));
+      continue;
+    }
+    // +0 for -0, so that both zeros are one key.
+    const float k = keys[i] == 0.0f ? 0.0f : keys[i];
+    std::uint32_t bits;
+    std::memcpy(&bits, &k, sizeof bits);
+    order[m] = static_cast<std::uint32_t>(i);
+    code[m] = ~bits;  // ascending ~bits is descending key
+    ++m;
+  }
+  order.resize(m);
+  std::vector<std::uint32_t> order2(m);
+  core::Buffer<std::uint32_t> code2(m);
+  constexpr unsigned kDigit = 11, kBuckets = 1u << kDigit;
+  for (unsigned shift = 0; shift < 32; shift += kDigit) {
+    std::size_t count[kBuckets + 1] = {};
+    for (std::size_t i = 0; i < m; ++i) ++count[((code[i] >> shift) & (kBuckets - 1)) + 1];
+    for (unsigned b = 0; b < kBuckets; ++b) count[b + 1] += count[b];
+    for (std::size_t i = 0; i < m; ++i) {
+      const std::size_t at = count[(code[i] >> shift) & (kBuckets - 1)]++;
+      order2[at] = order[i];
+      code2[at] = code[i];
+    }
+    order.swap(order2);
+    std::swap(code, code2);
+  }
+  order.insert(order.end(), nan_order.begin(), nan_order.end());
+  return order;
+}
+
+// out[k] = x[k+1] conj x[k], circularly, over interleaved floats so that the
+// loop vectorises.
+void neighbour_products(const cf32* x, cf32* out, std::size_t n) {
+  const float* f = reinterpret_cast<const float*>(x);
+  float* o = reinterpret_cast<float*>(out);
+  const auto one = [&](std::size_t k, std::size_t next) {
+    const float ar = f[2 * k], ai = f[2 * k + 1], br = f[2 * next], bi = f[2 * next + 1];
+    o[2 * k] = br * ar + bi * ai;
+    o[2 * k + 1] = bi * ar - br * ai;
+  };
+  for (std::size_t k = 0; k + 1 < n; ++k) one(k, k + 1);
+  if (n != 0) one(n - 1, 0);
+}
+
+// out[k] = conj(a[k]) b[k].
+void conj_products(const cf32* a, const cf32* b, cf32* out, std::size_t n) {
+  const float* fa = reinterpret_cast<const float*>(a);
+  const float* fb = reinterpret_cast<const float*>(b);
+  float* o = reinterpret_cast<float*>(out);
+  for (std::size_t k = 0; k < n; ++k) {
+    const float ar = fa[2 * k], ai = fa[2 * k + 1], br = fb[2 * k], bi = fb[2 * k + 1];
+    o[2 * k] = ar * br + ai * bi;
+    o[2 * k + 1] = ar * bi - ai * br;
+  }
+}
 
 // Start positions scored per pass: the scratch holds this many positions
 // plus one preamble span of samples.
@@ -201,8 +267,12 @@ std::vector<OfdmSyncResult> ofdm_sync(std::span<const cf32> iq, float fs,
   const std::size_t end = std::min(n - span + 1, search_end);
   if (end <= search_start) return {};
 
-  std::vector<Ranked> ranked;
-  ranked.reserve(std::min(end - search_start, kChunk * 16));
+  // One entry per position with energy, in position order; written once
+  // each, so left uninitialised.
+  const std::size_t positions = end - search_start;
+  core::Buffer<std::size_t> starts(positions);
+  core::Buffer<float> cfo(positions), score(positions), keys(positions);
+  std::size_t recorded = 0;
   // Each position reads repeated - 1 samples past its start.
   std::vector<float> re(kChunk + repeated - 1), im(kChunk + repeated - 1);
   std::vector<float> p_re(kChunk), p_im(kChunk), energy(kChunk);
@@ -222,28 +292,24 @@ std::vector<OfdmSyncResult> ofdm_sync(std::span<const cf32> iq, float fs,
       const float e = energy[k];
       if (e <= 0.0f) continue;
       const float r = (p_im[k] * p_im[k] + p_re[k] * p_re[k]) / (e * e);
-      Ranked c;
-      c.result.start_sample = d0 + k;
-      c.result.cfo_hz = ::atan2f(p_im[k], p_re[k]) / radians_per_hz;
-      c.result.score = r > 1.0f ? 1.0f : r;
-      c.energy = e;
-      ranked.push_back(c);
+      starts[recorded] = d0 + k;
+      cfo[recorded] = ::atan2f(p_im[k], p_re[k]) / radians_per_hz;
+      score[recorded] = r > 1.0f ? 1.0f : r;
+      keys[recorded] = e;  // the energy until max E is known
+      ++recorded;
       if (e > max_energy) max_energy = e;
     }
   }
-  if (ranked.empty() || !(max_energy > 0.0f)) return {};
-
-  for (Ranked& c : ranked) c.key = (c.energy / max_energy) * c.result.score;
-  // NaN keys (from non-finite samples) have no place in a descending order:
-  // they go last, in position order, and the sort sees only numbers.
-  const auto numbers = std::stable_partition(ranked.begin(), ranked.end(),
-                                             [](const Ranked& c) { return !std::isnan(c.key); });
-  std::stable_sort(ranked.begin(), numbers,
-                   [](const Ranked& a, const Ranked& b) { return a.key > b.key; });
+  if (recorded == 0 || !(max_energy > 0.0f)) return {};
+  // Positions are counted in 32 bits by the ranking.
+  VATEL_ENSURE(recorded <= std::numeric_limits<std::uint32_t>::max(),
+               "ofdm_sync: more than 2^32 candidate positions in one call");
+  for (std::size_t i = 0; i < recorded; ++i) keys[i] = (keys[i] / max_energy) * score[i];
 
   std::vector<OfdmSyncResult> out;
-  out.reserve(ranked.size());
-  for (const Ranked& c : ranked) out.push_back(c.result);
+  out.reserve(recorded);
+  for (const std::uint32_t i : rank_order({keys.data(), recorded}))
+    out.push_back({starts[i], cfo[i], 0, score[i]});
 
   if (params.with_training_symbol) {
     const auto [nt, cp] = *params.with_training_symbol;
@@ -269,11 +335,7 @@ IntegerCfoSearch::IntegerCfoSearch(std::size_t nt, std::size_t cp)
       nt_(nt) {
   VATEL_ENSURE(nt >= 1, "IntegerCfoSearch: empty training symbol");
   const std::vector<cf32> x = pseudo_random_unit_sequence(nt, kTrainingSeed);
-  for (std::size_t k = 0; k < nt; ++k) {
-    const cf32 a = x[k], b = x[k + 1 == nt ? 0 : k + 1];
-    products_[k] = {b.real() * a.real() + b.imag() * a.imag(),
-                    b.imag() * a.real() - b.real() * a.imag()};
-  }
+  neighbour_products(x.data(), products_.data(), nt);
   fft_.process(products_, reference_);
 }
 
@@ -282,27 +344,18 @@ std::int32_t IntegerCfoSearch::estimate(std::span<const cf32> symbol, float cfo_
   VATEL_ENSURE(symbol.size() >= total, "IntegerCfoSearch: training symbol of " +
                                            std::to_string(symbol.size()) + " samples, expected " +
                                            std::to_string(total));
+  // The mixer of the modulators with a gain of 1, which changes no bit.
   dsp::Rotator rot(-cfo_hz, fs);
-  cf32* y = derotated_.data();
-  const cf32* x = symbol.data();
-  rot.run(total, [&](std::size_t k, cf32 p) { y[k] = dsp::mix(x[k], p); });
+  std::copy_n(symbol.data(), total, derotated_.data());
+  modulate::ofdm_mix_kernel(rot, derotated_.data(), total, 1.0f);
   symbol_fft_.process(derotated_);
   const cf32* s = symbol_fft_.spectrum().data();
   const std::size_t nt = nt_;
-  // Neighbour products Y[k+1] conj Y[k].
-  for (std::size_t k = 0; k < nt; ++k) {
-    const cf32 a = s[k], b = s[k + 1 == nt ? 0 : k + 1];
-    products_[k] = {b.real() * a.real() + b.imag() * a.imag(),
-                    b.imag() * a.real() - b.real() * a.imag()};
-  }
+  neighbour_products(s, products_.data(), nt);
   fft_.process(products_, spectrum_);
   // corr(m) = IDFT(F conj G)(m) = conj(DFT(conj(F) G)(m)) / nt: one more
   // forward transform, and only the magnitude is compared.
-  for (std::size_t k = 0; k < nt; ++k) {
-    const cf32 f = spectrum_[k], g = reference_[k];
-    products_[k] = {f.real() * g.real() + f.imag() * g.imag(),
-                    f.real() * g.imag() - f.imag() * g.real()};
-  }
+  conj_products(spectrum_.data(), reference_.data(), products_.data(), nt);
   fft_.process(products_, spectrum_);
   const std::int64_t half = static_cast<std::int64_t>(nt / 2);
   const std::int64_t n = static_cast<std::int64_t>(nt);

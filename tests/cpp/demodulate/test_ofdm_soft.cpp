@@ -4,7 +4,9 @@
 #include <random>
 #include <vector>
 
+#include "core/cpu.hpp"
 #include "core/panic.hpp"
+#include "demodulate/decider.hpp"
 #include "demodulate/ofdm.hpp"
 #include "modulate/constellation.hpp"
 
@@ -114,6 +116,7 @@ TEST(OfdmSoftDemod, ShortSlicesNanAndInconsistentFields) {
   OfdmSoftDemod bad{1, 3, ConstellationOrder::Qpsk};
   std::vector<float> room(3);
   EXPECT_THROW(bad.process(std::span(&cell, 1), room), core::Panic);
+  EXPECT_THROW((OfdmSoftDemod{0, 2, ConstellationOrder::Qpsk}.process({}, room)), core::Panic);
 }
 
 TEST(EvmDb, AbsentCasesAndTheOnePercentRule) {
@@ -163,5 +166,32 @@ TEST(DecideCells, InvertTheMappers) {
                                                  : modulate::qam_map(*modulate::qam_table(1u << k), &bits[i * k]);
     decide_cells(c, cells, back.data());
     EXPECT_EQ(back, bits) << int(c);
+  }
+}
+
+TEST(DecideCells, KernelBuildsGiveTheSameBits) {
+  if (!core::cpu_has_fma()) GTEST_SKIP() << "no AVX2/FMA on this CPU";
+  std::mt19937 gen(6);
+  std::normal_distribution<float> n(0.0f, 0.7f);
+  std::vector<cf32> cells(301);
+  for (cf32& x : cells) x = {n(gen), n(gen)};
+  cells[5] = {NAN, 0.1f};
+  cells[6] = {0.0f, -0.0f};
+  cells[7] = {INFINITY, -INFINITY};
+  const auto* t = modulate::qam_table(64);
+  cells[8] = {t->threshold[2], t->threshold[5]};  // on a threshold: the lower position
+  for (ConstellationOrder c : {ConstellationOrder::Bpsk, ConstellationOrder::Qpsk,
+                               ConstellationOrder::Qam16, ConstellationOrder::Qam64,
+                               ConstellationOrder::Qam256}) {
+    const std::size_t k = multicarrier::bits_per_point(c);
+    std::vector<std::uint8_t> a(cells.size() * k), b(a.size()), one(a.size());
+    decide_cells_kernel_portable(c, cells.data(), cells.size(), a.data());
+    decide_cells_kernel_fma(c, cells.data(), cells.size(), b.data());
+    EXPECT_EQ(a, b) << int(c);
+    if (k >= 4) {  // the point-by-point decider
+      for (std::size_t i = 0; i < cells.size(); ++i)
+        demodulate::qam_decide(*modulate::qam_table(1u << k), cells[i], one.data() + i * k);
+      EXPECT_EQ(a, one) << int(c);
+    }
   }
 }

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <complex>
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "core/cpu.hpp"
 #include "core/panic.hpp"
 #include "multicarrier/equalizer.hpp"
 #include "multicarrier/grid.hpp"
@@ -209,3 +212,26 @@ TEST(OfdmEqualizer, NoPilotsOrAMissingLayoutKeepTheEarlierEstimate) {
   eq.layouts[0].second.pilots.push_back({64, 1});
   EXPECT_THROW(eq.process(y3, out), core::Panic);
 }
+
+TEST(OfdmEqualizer, KernelBuildsGiveTheSameBits) {
+  if (!core::cpu_has_fma()) GTEST_SKIP() << "no AVX2/FMA on this CPU";
+  // Ordinary values, values near and below the floor, zeros, NaN and inf.
+  std::vector<cf32> y = random_spectrum(8, 203), h = random_spectrum(9, 203), a(203), b(203);
+  h[3] = {0.0009f, 0.0f};
+  h[4] = {0.0f, 0.0f};
+  h[5] = {NAN, 1.0f};
+  h[6] = {INFINITY, 0.0f};
+  y[7] = {NAN, 0.0f};
+  h[8] = {0.000707f, 0.000708f};
+  const auto f = [](std::vector<cf32>& v) { return reinterpret_cast<float*>(v.data()); };
+  apply_weights_kernel_portable(f(y), f(h), f(a), 203);
+  apply_weights_kernel_avx2(f(y), f(h), f(b), 203);
+  EXPECT_EQ(0, std::memcmp(a.data(), b.data(), 203 * sizeof(cf32)));
+  apply_channel_kernel_portable(f(y), f(h), f(a), 203);
+  apply_channel_kernel_avx2(f(y), f(h), f(b), 203);
+  EXPECT_EQ(0, std::memcmp(a.data(), b.data(), 203 * sizeof(cf32)));
+  EXPECT_EQ(a[3], cf32(0, 0));
+  EXPECT_EQ(a[4], cf32(0, 0));
+  EXPECT_EQ(a[5], cf32(0, 0));
+}
+
