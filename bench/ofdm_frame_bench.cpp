@@ -82,6 +82,17 @@ std::vector<cf32> burst_stream(std::mt19937& rng, MakeBurst&& make_burst) {
   return x;
 }
 
+// One burst of a random 256-byte payload.
+std::vector<cf32> our_burst(const OfdmFrameMod& mod, std::mt19937& rng, std::size_t k, std::size_t index) {
+  FramePacket p;
+  p.payload.resize(kPayload);
+  for (auto& b : p.payload) b = static_cast<std::uint8_t>(rng());
+  p.sequence_num = static_cast<std::uint32_t>(k);
+  p.mcs_index = static_cast<std::uint8_t>(index);
+  const auto b = mod.modulate_frame(p, 0);
+  return {b.begin(), b.end()};
+}
+
 struct Throughput {
   double msps = 0.0;
   std::size_t frames = 0;
@@ -223,14 +234,7 @@ int main() {
   for (const Entry& e : entries) {
     const std::vector<Mcs> table = {e.mcs};
     const auto mod = OfdmFrameMod::create(cfg, table, 4, 16, nullptr).value();
-    const auto x = burst_stream(rng, [&](std::size_t k) {
-      FramePacket p;
-      p.payload.resize(kPayload);
-      for (auto& b : p.payload) b = static_cast<std::uint8_t>(rng());
-      p.sequence_num = static_cast<std::uint32_t>(k);
-      const auto b = mod.modulate_frame(p, 0);
-      return std::vector<cf32>(b.begin(), b.end());
-    });
+    const auto x = burst_stream(rng, [&](std::size_t k) { return our_burst(mod, rng, k, 0); });
     const Throughput t = ours(cfg, table, x);
     char note[64];
     std::snprintf(note, sizeof note, "target >= %.0f Msps: %s", e.target, t.msps >= e.target ? "ok" : "BELOW");
@@ -241,15 +245,7 @@ int main() {
   const char* names[] = {"BPSK", "QPSK", "16-QAM", "64-QAM"};
   for (std::size_t i = 0; i < ladder.size(); ++i) {
     const auto mod = OfdmFrameMod::create(cfg, ladder, 4, 16, nullptr).value();
-    const auto x = burst_stream(rng, [&](std::size_t k) {
-      FramePacket p;
-      p.payload.resize(kPayload);
-      for (auto& b : p.payload) b = static_cast<std::uint8_t>(rng());
-      p.sequence_num = static_cast<std::uint32_t>(k);
-      p.mcs_index = static_cast<std::uint8_t>(i);
-      const auto b = mod.modulate_frame(p, 0);
-      return std::vector<cf32>(b.begin(), b.end());
-    });
+    const auto x = burst_stream(rng, [&](std::size_t k) { return our_burst(mod, rng, k, i); });
     const Throughput t = ours(cfg, ladder, x);
     // Information bits per second through the stream, against the decoder.
     const double mbps = t.msps * 1e6 * static_cast<double>(t.frames * kPayload * 8) /

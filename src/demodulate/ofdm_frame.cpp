@@ -17,7 +17,7 @@ namespace {
 using demodulate::ofdm::evm_db;
 using demodulate::ofdm::OfdmSoftDemod;
 using fec::frame::rx_error_text;
-using modulate::ofdm_frame::check_frame_setup;
+using modulate::ofdm_frame::FrameLink;
 using modulate::ofdm_frame::kHeaderBytes;
 using modulate::ofdm_frame::kHeaderInner;
 using modulate::ofdm_frame::section_symbols;
@@ -384,17 +384,16 @@ FrameOutcome decode_frame_body(const OfdmConfig& cfg, std::span<const Mcs> table
 
 core::Result<OfdmFrameDemod> OfdmFrameDemod::create(const OfdmConfig& cfg, std::vector<Mcs> table,
                                                     std::shared_ptr<fec::CodecCache> cache) {
+  auto link = FrameLink::create(cfg, std::move(table), std::move(cache));
+  if (!link) return link.error();
   OfdmFrameDemod d;
-  d.cfg_ = cfg;
-  d.cache_ = cache ? std::move(cache) : std::make_shared<fec::CodecCache>();
-  if (auto r = check_frame_setup(cfg, table); !r) return r.error();
-  d.mcs_table_ = std::move(table);
+  d.link_ = std::move(link).value();
   return d;
 }
 
 core::Result<FramePacket> OfdmFrameDemod::decode(std::span<const cf32> iq) const {
   FrameScratch scratch;
-  FrameOutcome r = decode_frame_body(cfg_, mcs_table_, iq, std::nullopt, *cache_, false, scratch);
+  FrameOutcome r = decode_frame_body(link_.cfg, link_.mcs_table, iq, std::nullopt, *link_.cache, false, scratch);
   if (auto* e = std::get_if<fec::RxError>(&r)) return core::error(std::string(rx_error_text(*e)));
   // Samples that end early are reported as a header that cannot be read.
   if (std::holds_alternative<Incomplete>(r))
@@ -410,11 +409,10 @@ core::Result<OfdmFrameStreamDemod> OfdmFrameStreamDemod::create(const OfdmConfig
                                                                 std::size_t num_repeats,
                                                                 std::size_t repeat_len,
                                                                 std::shared_ptr<fec::CodecCache> cache) {
+  auto link = FrameLink::create(cfg, std::move(table), std::move(cache));
+  if (!link) return link.error();
   OfdmFrameStreamDemod d;
-  d.cfg_ = cfg;
-  d.cache_ = cache ? std::move(cache) : std::make_shared<fec::CodecCache>();
-  if (auto r = check_frame_setup(cfg, table); !r) return r.error();
-  d.mcs_table_ = std::move(table);
+  d.link_ = std::move(link).value();
   d.preamble_ = modulate::ofdm_frame::frame_preamble(cfg, num_repeats, repeat_len);
   // The search correlates adjacent repetitions: without two of them no
   // frame could ever be found.
@@ -429,7 +427,7 @@ core::Result<OfdmFrameStreamDemod> OfdmFrameStreamDemod::create(const OfdmConfig
   d.span_ = core::checked_add(core::checked_mul(num_repeats, repeat_len, "preamble length"),
                               d.symbol_, "preamble length");
   d.header_symbols_ = cfg.header_format == fec::HeaderFormat::VatelSdr
-                          ? header_symbols(cfg, *d.cache_)
+                          ? header_symbols(cfg, *d.link_.cache)
                           : 0;
   d.screen_ = sync::PreambleScreen(num_repeats, repeat_len, d.score_threshold);
   d.integer_cfo_.emplace(cfg.plan.n_fft, cfg.plan.cp_len);
@@ -509,7 +507,7 @@ OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32>
   const std::size_t segments = A - symbol_;
   const std::int32_t bins =
       integer_cfo_->estimate(buf.subspan(t + segments, symbol_), chosen->cfo_hz, fs_);
-  float f = chosen->cfo_hz + static_cast<float>(bins) * (fs_ / static_cast<float>(cfg_.plan.n_fft));
+  float f = chosen->cfo_hz + static_cast<float>(bins) * (fs_ / static_cast<float>(link_.cfg.plan.n_fft));
 
   const std::size_t S = symbol_;
   const std::size_t header_end = std::min(n - t, A + header_symbols_ * S);
@@ -520,9 +518,9 @@ OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32>
   // the estimate so far, brought into half a spacing either side.
   const std::size_t known = (header_end - segments) / S;
   const float step = sync::cyclic_prefix_phase_step(buf.subspan(t + segments, known * S),
-                                                    cfg_.plan.n_fft, cfg_.plan.cp_len, known);
+                                                    link_.cfg.plan.n_fft, link_.cfg.plan.cp_len, known);
   if (step != 0.0f) {
-    const float spacing = fs_ / static_cast<float>(cfg_.plan.n_fft);
+    const float spacing = fs_ / static_cast<float>(link_.cfg.plan.n_fft);
     const float measured = step * (fs_ / dsp::kTwoPi);
     const float residual = std::remainder(measured - f, spacing);
     if (std::isfinite(residual)) f = f + residual;
@@ -531,7 +529,7 @@ OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32>
   derotator_ = dsp::Rotator(-f, fs_);
   derotate(buf, t, header_end);
   multicarrier::SymbolFft& fft = [&]() -> multicarrier::SymbolFft& {
-    prepare(cfg_, scratch_.work);
+    prepare(link_.cfg, scratch_.work);
     return *scratch_.work.fft;
   }();
   fft.process(std::span<const cf32>(tail_).subspan(segments, S));
@@ -539,29 +537,20 @@ OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32>
   smoother_.smooth(spectrum);
 
   const std::span<const cf32> body = std::span<const cf32>(tail_).subspan(A);
-  HeaderOutcome h = decode_frame_header(cfg_, mcs_table_, body, spectrum, *cache_, scratch_);
+  HeaderOutcome h = decode_frame_header(link_.cfg, link_.mcs_table, body, spectrum, *link_.cache, scratch_);
   if (auto* i = std::get_if<Incomplete>(&h)) return Step{std::nullopt, 0, t + A + i->samples_needed};
   // A failed frame's preamble goes; its symbols are searched again.
   if (auto* e = std::get_if<fec::RxError>(&h)) return Step{*e, t + A, 0};
   const HeaderStage& stage = std::get<HeaderStage>(h);
-  const std::uint64_t frame = stage.samples(cfg_);
+  const std::uint64_t frame = stage.samples(link_.cfg);
   if (frame > n - t - A) return Step{std::nullopt, 0, t + A + frame};
   derotate(buf, t, A + frame);
-  FrameOutcome r = decode_frame_payload(cfg_, stage, std::span<const cf32>(tail_).subspan(A), true,
-                                        *cache_, measure_pre_fec, scratch_);
+  FrameOutcome r = decode_frame_payload(link_.cfg, stage, std::span<const cf32>(tail_).subspan(A), true,
+                                        *link_.cache, measure_pre_fec, scratch_);
   if (auto* e = std::get_if<fec::RxError>(&r)) return Step{*e, t + A, 0};
   VATEL_ENSURE(std::holds_alternative<FrameBody>(r), "a complete frame decoded as incomplete");
-  FrameBody& b = std::get<FrameBody>(r);
   RxFrame out;
-  out.payload = std::move(b.payload);
-  out.sequence_num = b.sequence_num;
-  out.mcs_index = b.mcs_index;
-  out.flags = b.flags;
-  out.evm_db = b.evm_db;
-  out.pre_fec_ber = b.pre_fec_ber;
-  out.outer_stage_ber = b.outer_stage_ber;
-  out.inner_ok = b.inner_ok;
-  out.outer_ok = b.outer_ok;
+  static_cast<FrameBody&>(out) = std::move(std::get<FrameBody>(r));
   out.cfo_hz = f;
   out.timing_offset_samples = static_cast<std::int32_t>(t);
   out.sync_score = chosen->score;
@@ -575,7 +564,8 @@ OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32>
     }
     out.channel_estimate = std::move(h_est);
   }
-  return Step{std::move(out), t + A + b.samples_used, 0};
+  const std::size_t used = out.samples_used;
+  return Step{std::move(out), t + A + used, 0};
 }
 
 std::vector<StreamResult> OfdmFrameStreamDemod::drain() {

@@ -79,17 +79,9 @@ struct FrameBody {
   bool outer_ok = false;
 };
 
-// One frame as the stream receiver reports it.
-struct RxFrame {
-  std::vector<std::uint8_t> payload;
-  std::uint32_t sequence_num = 0;
-  std::uint8_t mcs_index = 0;
-  std::uint8_t flags = 0;
-  std::optional<float> evm_db;
-  std::optional<float> pre_fec_ber;
-  std::optional<float> outer_stage_ber;
-  bool inner_ok = false;
-  bool outer_ok = false;
+// One frame as the stream receiver reports it: the body and how it was
+// acquired.
+struct RxFrame : FrameBody {
   std::optional<float> cfo_hz;                       // total offset removed
   std::optional<std::int32_t> timing_offset_samples;  // preamble start in the buffer
   std::optional<float> sync_score;
@@ -165,9 +157,7 @@ class OfdmFrameDemod {
 
  private:
   OfdmFrameDemod() = default;
-  OfdmConfig cfg_;
-  std::vector<Mcs> mcs_table_;
-  std::shared_ptr<fec::CodecCache> cache_;
+  modulate::ofdm_frame::FrameLink link_;
 };
 
 using StreamResult = std::variant<RxFrame, fec::RxError>;
@@ -209,16 +199,14 @@ class OfdmFrameStreamDemod {
   Step decode_at(std::span<const cf32> buf, std::size_t earliest);
   void derotate(std::span<const cf32> buf, std::size_t t, std::size_t upto);
 
-  OfdmConfig cfg_;
+  modulate::ofdm_frame::FrameLink link_;
   sync::ofdm_sync::OfdmPreambleParams preamble_;
   sync::ofdm_sync::OfdmPreambleParams segments_;  // without the training symbol
-  std::vector<Mcs> mcs_table_;
   std::vector<cf32> buffer_;
   std::size_t head_ = 0;     // first sample still in the buffer
   std::size_t scan_ = 0;     // first start position not yet searched (buffer index)
   std::size_t wait_for_ = 0; // buffer length a pending frame needs before a retry
   FrameScratch scratch_;
-  std::shared_ptr<fec::CodecCache> cache_;
   float fs_ = 0.0f;
   std::size_t span_ = 0;  // A: repeats and training symbol
   std::size_t symbol_ = 0;  // S

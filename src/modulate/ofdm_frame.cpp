@@ -81,24 +81,26 @@ sync::ofdm_sync::OfdmPreambleParams frame_preamble(const OfdmConfig& cfg, std::s
   return p;
 }
 
-core::Result<void> check_frame_setup(const OfdmConfig& cfg, std::span<const Mcs> table) {
+core::Result<FrameLink> FrameLink::create(const OfdmConfig& cfg, std::vector<Mcs> table,
+                                          std::shared_ptr<fec::CodecCache> cache) {
+  FrameLink link{cfg, {}, cache ? std::move(cache) : std::make_shared<fec::CodecCache>()};
   if (table.empty()) return core::error("McsTable must have at least one entry");
   // -0.0 compares equal to 0 and passes; NaN does not.
   if (!(cfg.rf_hz == 0.0f))
     core::panic("OFDM frame assembly is baseband-only: got rf_hz = " + shortest(cfg.rf_hz) +
                 " Hz. Modulate at rf_hz = 0.0 and upconvert the whole burst with one "
                 "continuous Rotator.");
-  return {};
+  link.mcs_table = std::move(table);
+  return link;
 }
 
 core::Result<OfdmFrameMod> OfdmFrameMod::create(const OfdmConfig& cfg, std::vector<Mcs> table,
                                                 std::size_t num_repeats, std::size_t repeat_len,
                                                 std::shared_ptr<fec::CodecCache> cache) {
+  auto link = FrameLink::create(cfg, std::move(table), std::move(cache));
+  if (!link) return link.error();
   OfdmFrameMod m;
-  m.cfg_ = cfg;
-  m.cache_ = cache ? std::move(cache) : std::make_shared<fec::CodecCache>();
-  if (auto r = check_frame_setup(cfg, table); !r) return r.error();
-  m.mcs_table_ = std::move(table);
+  m.link_ = std::move(link).value();
   m.preamble_ = frame_preamble(cfg, num_repeats, repeat_len);
   std::size_t segment_samples = 0;
   const bool small = !__builtin_mul_overflow(num_repeats, repeat_len, &segment_samples) &&
@@ -109,7 +111,7 @@ core::Result<OfdmFrameMod> OfdmFrameMod::create(const OfdmConfig& cfg, std::vect
   }
   m.mods_[constellation_slot(ConstellationOrder::Bpsk)].emplace(
       multicarrier::symbol_config(cfg, ConstellationOrder::Bpsk));
-  for (const Mcs& e : m.mcs_table_) {
+  for (const Mcs& e : m.link_.mcs_table) {
     auto& slot = m.mods_[constellation_slot(e.constellation)];
     if (!slot) slot.emplace(multicarrier::symbol_config(cfg, e.constellation));
   }
@@ -117,7 +119,7 @@ core::Result<OfdmFrameMod> OfdmFrameMod::create(const OfdmConfig& cfg, std::vect
 }
 
 std::size_t OfdmFrameMod::section_samples(ConstellationOrder c, std::size_t bits) const {
-  return core::checked_mul(section_symbols(cfg_, c, bits), cfg_.samples_per_ofdm_symbol(),
+  return core::checked_mul(section_symbols(link_.cfg, c, bits), link_.cfg.samples_per_ofdm_symbol(),
                            "frame section length");
 }
 
@@ -134,12 +136,12 @@ core::Buffer<cf32> OfdmFrameMod::modulate_frame(const FramePacket& frame,
   const std::span<const std::uint8_t> payload = frame.payload;
   const core::Buffer<cf32> fresh_preamble =
       preamble_samples_ ? core::Buffer<cf32>()
-                        : sync::ofdm_sync::generate_ofdm_preamble(preamble_, cfg_);
+                        : sync::ofdm_sync::generate_ofdm_preamble(preamble_, link_.cfg);
   const std::span<const cf32> preamble =
       preamble_samples_ ? std::span<const cf32>(*preamble_samples_) : fresh_preamble.span();
 
   fec::EncodedStages header;
-  if (cfg_.header_format == fec::HeaderFormat::VatelSdr) {
+  if (link_.cfg.header_format == fec::HeaderFormat::VatelSdr) {
     FrameHeader h;
     h.mcs_index = frame.mcs_index;
     h.length = static_cast<std::uint32_t>(payload.size());
@@ -147,16 +149,16 @@ core::Buffer<cf32> OfdmFrameMod::modulate_frame(const FramePacket& frame,
     h.flags = frame.flags;
     h.seed = per_frame_seed;
     const auto bytes = h.bytes();
-    header = fec::encode_chain_stages(bytes, cfg_.header_crc, fec::OuterFec::none(), kHeaderInner,
+    header = fec::encode_chain_stages(bytes, link_.cfg.header_crc, fec::OuterFec::none(), kHeaderInner,
                                       fec::InterleaverKind::none(), fec::InterleaverKind::none(),
                                       fec::ScramblerKind::none(),
-                                      fec::ScramblerPosition::BeforeOuter, 0, *cache_);
+                                      fec::ScramblerPosition::BeforeOuter, 0, *link_.cache);
   }
-  VATEL_ENSURE(frame.mcs_index < mcs_table_.size(), "mcs_index must be in the MCS table");
-  const Mcs& mcs = mcs_table_[frame.mcs_index];
+  VATEL_ENSURE(frame.mcs_index < link_.mcs_table.size(), "mcs_index must be in the MCS table");
+  const Mcs& mcs = link_.mcs_table[frame.mcs_index];
   const fec::EncodedStages body = fec::encode_chain_stages(
-      payload, cfg_.payload_crc, mcs.outer_fec, mcs.inner_fec, cfg_.outer_interleaver,
-      cfg_.inner_interleaver, cfg_.scrambler, cfg_.scrambler_position, per_frame_seed, *cache_);
+      payload, link_.cfg.payload_crc, mcs.outer_fec, mcs.inner_fec, link_.cfg.outer_interleaver,
+      link_.cfg.inner_interleaver, link_.cfg.scrambler, link_.cfg.scrambler_position, per_frame_seed, *link_.cache);
 
   std::size_t total = preamble.size();
   total = core::checked_add(total, section_samples(ConstellationOrder::Bpsk, header.coded_bits.size()),
@@ -171,9 +173,9 @@ core::Buffer<cf32> OfdmFrameMod::modulate_frame(const FramePacket& frame,
 
   // The taper covers the training symbol and every later symbol, not the
   // repeated segment, whose periodicity the receiver's search relies on.
-  const std::size_t S = cfg_.samples_per_ofdm_symbol();
-  if (cfg_.plan.roll_off != 0 && S != 0) {
-    const std::size_t L = std::min(cfg_.plan.roll_off, S / 2);
+  const std::size_t S = link_.cfg.samples_per_ofdm_symbol();
+  if (link_.cfg.plan.roll_off != 0 && S != 0) {
+    const std::size_t L = std::min(link_.cfg.plan.roll_off, S / 2);
     const multicarrier::SymbolWindow window(S, L);
     const std::vector<float>& ramp = window.ramp();
     const std::size_t first =
@@ -187,7 +189,7 @@ core::Buffer<cf32> OfdmFrameMod::modulate_frame(const FramePacket& frame,
       }
     }
   }
-  if (cfg_.tx_lowpass) cfg_.tx_lowpass->apply(out.span());
+  if (link_.cfg.tx_lowpass) link_.cfg.tx_lowpass->apply(out.span());
   return out;
 }
 

@@ -67,10 +67,19 @@ std::size_t section_symbols(const OfdmConfig& cfg, ConstellationOrder c, std::ui
 sync::ofdm_sync::OfdmPreambleParams frame_preamble(const OfdmConfig& cfg, std::size_t num_repeats,
                                                    std::size_t repeat_len);
 
-// The checks shared by the transmitter and the receivers, in order: an
-// empty table is an error; a carrier frequency is a violated invariant
-// (frames are assembled at baseband and moved up as a whole).
-core::Result<void> check_frame_setup(const OfdmConfig& cfg, std::span<const Mcs> table);
+// What the transmitter and both receivers hold: copies of the configuration
+// and the table's entries, and a shared handle to a codec cache.
+struct FrameLink {
+  OfdmConfig cfg;
+  std::vector<Mcs> mcs_table;
+  std::shared_ptr<fec::CodecCache> cache;
+
+  // The cache given, or a private one when none is.  Then the checks, in
+  // order: an empty table is an error; a carrier frequency is a violated
+  // invariant (frames are assembled at baseband and moved up as a whole).
+  static core::Result<FrameLink> create(const OfdmConfig& cfg, std::vector<Mcs> table,
+                                        std::shared_ptr<fec::CodecCache> cache);
+};
 
 class OfdmFrameMod {
  public:
@@ -83,10 +92,8 @@ class OfdmFrameMod {
   // mcs_index outside the table is a violated invariant.
   core::Buffer<cf32> modulate_frame(const FramePacket& frame, std::uint32_t per_frame_seed) const;
 
-  const OfdmConfig& config() const noexcept { return cfg_; }
+  const FrameLink& link() const noexcept { return link_; }
   const sync::ofdm_sync::OfdmPreambleParams& preamble() const noexcept { return preamble_; }
-  const std::vector<Mcs>& mcs_table() const noexcept { return mcs_table_; }
-  const std::shared_ptr<fec::CodecCache>& cache() const noexcept { return cache_; }
 
  private:
   OfdmFrameMod() = default;
@@ -94,10 +101,8 @@ class OfdmFrameMod {
   cf32* append_section(ConstellationOrder c, std::span<const std::uint8_t> bits, cf32* out) const;
   std::size_t section_samples(ConstellationOrder c, std::size_t bits) const;
 
-  OfdmConfig cfg_;
+  FrameLink link_;
   sync::ofdm_sync::OfdmPreambleParams preamble_;
-  std::vector<Mcs> mcs_table_;
-  std::shared_ptr<fec::CodecCache> cache_;
   // The preamble never changes, so it is generated once when it is of a
   // sane size (otherwise every call generates it, and a prefix longer than
   // the FFT panics there).
