@@ -429,7 +429,7 @@ core::Result<OfdmFrameStreamDemod> OfdmFrameStreamDemod::create(const OfdmConfig
   d.header_symbols_ = cfg.header_format == fec::HeaderFormat::VatelSdr
                           ? header_symbols(cfg, *d.link_.cache)
                           : 0;
-  d.screen_ = sync::PreambleScreen(num_repeats, repeat_len, d.score_threshold);
+  d.screen_ = sync::PreambleScreen(num_repeats, repeat_len);
   d.integer_cfo_.emplace(cfg.plan.n_fft, cfg.plan.cp_len);
   d.smoother_ = multicarrier::TrainingSmoother(cfg.plan);
   d.training_ = multicarrier::pseudo_random_unit_sequence(cfg.plan.n_fft, multicarrier::kTrainingSeed);
@@ -461,7 +461,7 @@ std::optional<std::size_t> OfdmFrameStreamDemod::earliest_preamble(std::span<con
   // will not change with more samples.
   const std::size_t end = buf.size() - span_ + 1;
   while (scan < end) {
-    const auto hit = screen_.first(buf, scan, end);
+    const auto hit = screen_.first(buf, scan, end, score_threshold);
     if (!hit) {
       scan = end;
       return std::nullopt;
@@ -586,8 +586,10 @@ std::vector<StreamResult> OfdmFrameStreamDemod::drain() {
     }
     Step step = decode_at(buf, *earliest);
     if (!step.result) {
-      scan_ = head_ + *earliest;
+      // Nothing before the earliest preamble can start a frame any more.
       wait_for_ = head_ + step.wait_for;
+      head_ += *earliest;
+      scan_ = head_;
       break;
     }
     head_ += step.consumed;

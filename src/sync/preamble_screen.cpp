@@ -9,17 +9,14 @@
 
 namespace vatel::sync {
 
-PreambleScreen::PreambleScreen(std::size_t num_repeats, std::size_t repeat_len, float threshold)
-    : repeats_(num_repeats), len_(repeat_len),
-      // The exact search rounds its sums in single precision; a position
-      // within a thousandth of the threshold is left for it to judge.
-      threshold_(static_cast<double>(threshold) * 0.999) {
+PreambleScreen::PreambleScreen(std::size_t num_repeats, std::size_t repeat_len)
+    : repeats_(num_repeats), len_(repeat_len) {
   VATEL_ENSURE(num_repeats >= 2 && repeat_len >= 1, "PreambleScreen: no repetition to correlate");
   core::checked_mul(num_repeats, repeat_len, "preamble length");
 }
 
 std::optional<std::size_t> PreambleScreen::first(std::span<const cf32> iq, std::size_t from,
-                                                 std::size_t to) {
+                                                 std::size_t to, float threshold) {
   const std::size_t L = len_;
   const std::size_t W = (repeats_ - 1) * L;  // positions summed per start
   const std::size_t span = repeats_ * L;
@@ -57,7 +54,9 @@ std::optional<std::size_t> PreambleScreen::first(std::span<const cf32> iq, std::
       for (std::size_t i = k; i < k + L; ++i) e0 += lead_energy_[i];
     };
     restart(0);
-    const double t = threshold_;
+    // The exact search rounds its sums in single precision; a position
+    // within a thousandth of the threshold is left for it to judge.
+    const double t = static_cast<double>(threshold) * 0.999;
     const double lead = kMaxLeadRatio / static_cast<double>(repeats_ - 1);
     for (std::size_t k = 0;; ++k) {
       // An empty or non-finite window cannot hold a preamble; a NaN fails

@@ -33,11 +33,12 @@ namespace vatel::sync {
 class PreambleScreen {
  public:
   PreambleScreen() = default;
-  PreambleScreen(std::size_t num_repeats, std::size_t repeat_len, float threshold);
+  PreambleScreen(std::size_t num_repeats, std::size_t repeat_len);
 
-  // The first position d in [from, to) whose score may reach the
-  // threshold; each d needs d + R L <= iq.size().
-  std::optional<std::size_t> first(std::span<const cf32> iq, std::size_t from, std::size_t to);
+  // The first position d in [from, to) whose score may reach `threshold`;
+  // each d needs d + R L <= iq.size().
+  std::optional<std::size_t> first(std::span<const cf32> iq, std::size_t from, std::size_t to,
+                                   float threshold);
 
   // Positions whose sums restart together.
   static constexpr std::size_t kBlock = 2048;
@@ -49,7 +50,6 @@ class PreambleScreen {
  private:
   std::size_t repeats_ = 0;
   std::size_t len_ = 0;
-  double threshold_ = 0.0;
   // Per-sample lag products and energies of one block.
   std::vector<double> lag_re_, lag_im_, energy_, lead_energy_;
 };

@@ -217,10 +217,16 @@ class Link {
     const float step = 2.0f * 3.14159265f * ch.offset_carriers / 64.0f;
     for (std::size_t i = at; i < iq.size(); ++i)
       iq[i] *= std::polar(1.0f, step * static_cast<float>(i % 64000));
-    std::normal_distribution<float> g(0.0f, std::sqrt(ch.noise / 2.0f));
-    for (std::size_t i = at; i < iq.size(); ++i) iq[i] += cf32{g(rng_), g(rng_)};
+    if (ch.noise > 0.0f) {
+      std::normal_distribution<float> g(0.0f, std::sqrt(ch.noise / 2.0f));
+      for (std::size_t i = at; i < iq.size(); ++i) iq[i] += cf32{g(rng_), g(rng_)};
+    }
   }
   void add_noise(std::size_t n, const Channel& ch) {
+    if (ch.noise <= 0.0f) {
+      iq.resize(iq.size() + n);
+      return;
+    }
     std::normal_distribution<float> g(0.0f, std::sqrt(ch.noise / 2.0f));
     for (std::size_t i = 0; i < n; ++i) iq.push_back({g(rng_), g(rng_)});
   }

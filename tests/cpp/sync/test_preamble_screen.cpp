@@ -50,10 +50,10 @@ TEST(PreambleScreen, HitsEveryStartTheExactSearchKeeps) {
     if (c.score >= 0.5f && e0 <= 2.9 * rest / 3) kept.insert(c.start_sample);
   }
   ASSERT_GE(kept.size(), 5u);
-  PreambleScreen screen(4, 16, 0.5f);
+  PreambleScreen screen(4, 16);
   std::set<std::size_t> hits;
   for (std::size_t from = 0;;) {
-    const auto h = screen.first(x, from, x.size());
+    const auto h = screen.first(x, from, x.size(), 0.5f);
     if (!h) break;
     hits.insert(*h);
     from = *h + 1;
@@ -69,12 +69,12 @@ TEST(PreambleScreen, NonFiniteSamplesSpoilOnlyTheStartsThatSeeThem) {
   x[10] = {NAN, 0.0f};
   x[11] = {INFINITY, 0.0f};
   x[440] = {0.0f, -INFINITY};
-  PreambleScreen screen(4, 16, 0.5f);
-  const auto h = screen.first(x, 0, x.size());
+  PreambleScreen screen(4, 16);
+  const auto h = screen.first(x, 0, x.size(), 0.5f);
   ASSERT_TRUE(h);
   EXPECT_GE(*h, 480u);
   EXPECT_LE(*h, 500u);
-  EXPECT_FALSE(screen.first(x, 0, 400));
+  EXPECT_FALSE(screen.first(x, 0, 400, 0.5f));
 }
 
 }  // namespace
