@@ -323,9 +323,10 @@ def ideal_frame_errors(rng, index, snr_db, frames, nbytes=64):
 
 # Es/N0 per data cell at which the stream receiver, searching, estimating
 # offsets of up to 3.5 carriers and the channel, loses fewer than 1 % of
-# 64-byte frames.  On an ideally synchronised channel the same entries
-# reach 1 % at about 1.5, 2.7, 8.5 and 13.5 dB.
-WORKING_SNR_DB = {0: 3.0, 1: 3.5, 2: 9.5, 3: 14.5}
+# 64-byte frames.  Measured over 500 frames a point in 0.5 dB steps, the
+# entries reach 1 % at 2.0, 3.0, 8.5 and 13.5 dB on an ideally synchronised
+# channel and at 2.5, 3.5, 9.0 and 14.0 dB through the stream receiver.
+WORKING_SNR_DB = {0: 3.0, 1: 4.0, 2: 9.5, 3: 14.5}
 
 
 @pytest.mark.parametrize("index", range(4))
