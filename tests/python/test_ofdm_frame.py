@@ -1,8 +1,12 @@
 """The COFDM frame link from Python: transmitter, one-frame receiver and
 stream receiver, through a channel modelled here in NumPy (carrier offsets
 off every grid, echoes, noise, lead-ins), not by the library itself."""
+import functools
+
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import vatel_sdr as v
 
@@ -355,3 +359,22 @@ def test_working_snr_is_within_3_db_of_the_ideal_channel(index):
     print(f"{LADDER_NAMES[index]}: 1 % FER at {ideal:.1f} dB ideal, {stream:.1f} dB stream")
     assert stream - ideal <= 3.0
     assert stream <= WORKING_SNR_DB[index]
+
+
+@functools.cache
+def split_air():
+    """Three bursts through an offset and an echo, made once."""
+    rng = np.random.default_rng(77)
+    air = Air(rng, offset_carriers=1.61, echoes=[(3, 0.25j)], noise_power=1e-5)
+    for k in range(3):
+        air.burst(packet(30 + 40 * k, k, k, rng=rng), gap=200 + 150 * k)
+    return air.iq(), air.sent
+
+
+@settings(max_examples=25, deadline=None)
+@given(st.lists(st.integers(1, 3000), min_size=1, max_size=40))
+def test_any_split_of_the_stream_gives_the_same_packets(sizes):
+    x, sent = split_air()
+    pairs = feed_in(v.OfdmFrameStreamDemod(config(), v.McsTable.default_ladder()), x, sizes)
+    assert [e for _, e in pairs] == [None] * len(sent)
+    assert all(same(f, s) for (f, _), s in zip(pairs, sent))

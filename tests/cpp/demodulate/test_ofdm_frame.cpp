@@ -358,6 +358,27 @@ TEST(OfdmFrameStreamDemod, IntegerAndFractionalOffsetsAndEchoes) {
   }
 }
 
+// With the channel option a frame carries the training-symbol channel: the
+// echo's spectrum on the used bins.
+TEST(OfdmFrameStreamDemod, ChannelEstimateOfAnEcho) {
+  Link link;
+  const Channel ch{1e-6f, 0.0f, 0.5f, 4};
+  link.send(packet(20, 1), 100, ch);
+  link.add_noise(300, ch);
+  auto s = link.stream();
+  s.estimate_channel = true;
+  const auto results = s.feed(link.iq);
+  ASSERT_EQ(results.size(), 1u);
+  const auto& h = std::get<RxFrame>(results[0]).channel_estimate;
+  ASSERT_TRUE(h && h->size() == 64);
+  for (std::int32_t c : link.cfg().plan.data_carriers) {
+    const std::size_t k = link.cfg().plan.carrier_bin(c);
+    const cf32 want = 1.0f + 0.5f * std::polar(1.0f, -2.0f * 3.14159265f * static_cast<float>(k) * 4.0f / 64.0f);
+    // The burst's phase at the training symbol is part of the estimate.
+    EXPECT_NEAR(std::abs((*h)[k]), std::abs(want), 0.02f) << "bin " << k;
+  }
+}
+
 // The integer offset is estimated for the preamble that is decoded, not for
 // the best ranked ones of the buffer, which belong to the stronger burst.
 TEST(OfdmFrameStreamDemod, WeakBurstBeforeAStrongOneWithAnIntegerOffset) {
