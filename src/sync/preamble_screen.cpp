@@ -32,6 +32,8 @@ std::optional<std::size_t> PreambleScreen::first(std::span<const cf32> iq, std::
     lag_im_.resize(n);
     energy_.resize(n);
     lead_energy_.resize(n);
+    sample_re_.resize(n);
+    sample_im_.resize(n);
     const cf32* a = x + b;
     const cf32* c = x + b + L;
     for (std::size_t i = 0; i < n; ++i) {
@@ -41,15 +43,21 @@ std::optional<std::size_t> PreambleScreen::first(std::span<const cf32> iq, std::
       lag_im_[i] = ci * ar - cr * ai;
       energy_[i] = cr * cr + ci * ci;
       lead_energy_[i] = ar * ar + ai * ai;
+      sample_re_[i] = ar;
+      sample_im_[i] = ai;
     }
-    double pr = 0.0, pi = 0.0, e = 0.0, e0 = 0.0;
-    // The sums of start k from scratch.
+    // Sums of start k: P, E, the first repetition's energy, and the sum of
+    // the samples of the first R - 1 repetitions (with the last one's
+    // through the lag products' partner, sample i + L).
+    double pr = 0.0, pi = 0.0, e = 0.0, e0 = 0.0, mr = 0.0, mi = 0.0;
     const auto restart = [&](std::size_t k) {
-      pr = pi = e = e0 = 0.0;
+      pr = pi = e = e0 = mr = mi = 0.0;
       for (std::size_t i = k; i < k + W; ++i) {
         pr += lag_re_[i];
         pi += lag_im_[i];
         e += energy_[i];
+        mr += sample_re_[i];
+        mi += sample_im_[i];
       }
       for (std::size_t i = k; i < k + L; ++i) e0 += lead_energy_[i];
     };
@@ -58,18 +66,25 @@ std::optional<std::size_t> PreambleScreen::first(std::span<const cf32> iq, std::
     // within a thousandth of the threshold is left for it to judge.
     const double t = static_cast<double>(threshold) * 0.999;
     const double lead = kMaxLeadRatio / static_cast<double>(repeats_ - 1);
+    // A constant fills |sum|^2 = W^2 |c|^2 of the W summed samples against
+    // R L |c|^2 of energy in the window.
+    const double dc = kMaxDcShare * static_cast<double>(W) * static_cast<double>(W);
     for (std::size_t k = 0;; ++k) {
       // An empty or non-finite window cannot hold a preamble; a NaN fails
       // every test.
-      if (e > 0.0 && e <= std::numeric_limits<double>::max() && pr * pr + pi * pi >= t * (e * e) && e0 <= lead * e) return b + k;
+      if (e > 0.0 && e <= std::numeric_limits<double>::max() && pr * pr + pi * pi >= t * (e * e) &&
+          e0 <= lead * e && (mr * mr + mi * mi) * span <= dc * (e0 + e))
+        return b + k;
       if (k + 1 == m) break;
       pr += lag_re_[k + W] - lag_re_[k];
       pi += lag_im_[k + W] - lag_im_[k];
       e += energy_[k + W] - energy_[k];
       e0 += lead_energy_[k + L] - lead_energy_[k];
+      mr += sample_re_[k + W] - sample_re_[k];
+      mi += sample_im_[k + W] - sample_im_[k];
       // A non-finite sample would spoil the running sums after it has left
       // the window; they start afresh while it is inside.
-      if (!std::isfinite(pr + pi + e + e0)) restart(k + 1);
+      if (!std::isfinite(pr + pi + e + e0 + mr + mi)) restart(k + 1);
     }
   }
   return std::nullopt;

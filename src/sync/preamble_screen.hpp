@@ -21,6 +21,11 @@
 // symbol.  The repetitions of a preamble carry equal energy, so the screen
 // also refuses a start whose first repetition holds several times the mean
 // energy of the others.
+//
+// A constant offset (the DC that every receiver front end leaves) is
+// periodic with any period and scores 1 everywhere; the preamble carries
+// nothing at DC, so a start whose samples are mostly their own mean is
+// refused too.
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -46,12 +51,14 @@ class PreambleScreen {
   // of the others: noise makes the repetitions of a real preamble differ by
   // far less.
   static constexpr double kMaxLeadRatio = 3.0;
+  // The largest accepted share of the window's energy in its mean.
+  static constexpr double kMaxDcShare = 0.5;
 
  private:
   std::size_t repeats_ = 0;
   std::size_t len_ = 0;
   // Per-sample lag products and energies of one block.
-  std::vector<double> lag_re_, lag_im_, energy_, lead_energy_;
+  std::vector<double> lag_re_, lag_im_, energy_, lead_energy_, sample_re_, sample_im_;
 };
 
 }  // namespace vatel::sync

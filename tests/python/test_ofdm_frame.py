@@ -275,6 +275,18 @@ def test_non_finite_samples(rng):
     assert s.buffered < PREAMBLE + 80 + 5000
 
 
+def test_a_dc_offset_is_no_preamble(rng):
+    # A constant is periodic with any period: on its own it must not start
+    # frames, and bursts through it are still found.
+    air = Air(rng, noise_power=2e-4)
+    for k in range(4):
+        air.burst(packet(40, 1, k), gap=3000)
+    x = (air.iq(tail=3000) + np.complex64(0.07 - 0.07j)).astype(np.complex64)
+    pairs = feed_in(air.stream(), x, [4096])
+    assert [e for _, e in pairs] == [None] * 4
+    assert all(same(f, s) for (f, _), s in zip(pairs, air.sent))
+
+
 def test_two_bursts_in_one_feed_weak_then_strong(rng):
     # The weak one comes first; the strong one ranks first in the search.
     cfg, table = config(), v.McsTable.default_ladder()
