@@ -24,7 +24,7 @@ demo: build
 	@PYTHONPATH=$(BUILD) $(PY) examples/demo.py
 
 bench: build
-	@bash scripts/setup.sh libfec-dev
+	@bash scripts/setup.sh libfec-dev libliquid-dev
 	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) setup --reconfigure $(BUILD) >/dev/null
 	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) compile -C $(BUILD) -j $(JOBS)
 	@PYTHONPATH=$(BUILD) bash scripts/bench-all.sh $(BUILD)

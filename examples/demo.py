@@ -213,6 +213,40 @@ def ofdm_receive(png_path):
     fig.tight_layout()
     fig.savefig(png_path)
     print(f"  constellation saved to {png_path}")
+def frame_link():
+    fs = 1.0e6
+    cfg = v.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
+                       np.array([1, 1, 1, -1], np.complex64), fs, 0.0, 1.0, "qpsk", 5)
+    table = v.McsTable.default_ladder()
+    mod = v.OfdmFrameMod(cfg, table)
+    offset_hz, echo = 37_123.0, 0.4 - 0.3j
+    print(f"COFDM frame link: bursts at QPSK and 16-QAM (LDPC + BCH) with noise gaps, "
+          f"{offset_hz / 1e3:.3f} kHz offset, an echo of {abs(echo):.1f} after 5 samples, 20 dB SNR")
+    texts = [b"first frame", b"second frame, 16-QAM", b"third", b"a fourth, hit by interference",
+             b"fifth and last"]
+    parts = []
+    for k, text in enumerate(texts):
+        payload = np.frombuffer(text, np.uint8).copy()
+        burst = mod.modulate_frame(v.FramePacket(payload, k, 1 + k % 2, 0))
+        if k == 3:  # a strong interferer over the payload's second half
+            burst = burst.copy()
+            burst[-burst.size // 4:] += complex_noise(burst.size // 4, 0.5)
+        parts += [complex_noise(int(rng.integers(500, 3000)), 0.0), burst]
+    x = np.concatenate(parts + [np.zeros(1000, np.complex64)])
+    x = np.convolve(x, np.array([1, 0, 0, 0, 0, echo], np.complex64))
+    x = x * np.exp(2j * np.pi * offset_hz / fs * np.arange(x.size))
+    # 20 dB Es/N0 per data cell: the receive FFT gains n_fft on the noise.
+    x = (x + complex_noise(x.size, 1 / (64 * 10 ** 2))).astype(np.complex64)
+    stream = v.OfdmFrameStreamDemod(cfg, table)
+    for at in range(0, x.size, 1000):
+        for packet, error in stream.feed_with_errors(x[at:at + 1000]):
+            where = f"  by sample {min(at + 1000, x.size):6d}:"
+            if packet is None:
+                print(f"{where} error {error!r}")
+            else:
+                text = bytes(packet.payload).decode()
+                print(f"{where} seq {packet.sequence_num} mcs {packet.mcs_index} {text!r}")
+    print(f"  {stream.buffered} samples still buffered")
 
 
 def dvb_t_receive():
@@ -271,5 +305,6 @@ if __name__ == "__main__":
     psk31()
     ofdm(pathlib.Path(__file__).with_name("ofdm_spectrum.png"))
     ofdm_receive(pathlib.Path(__file__).with_name("ofdm_constellation.png"))
+    frame_link()
     dvb_t(pathlib.Path(__file__).with_name("dvb_t_spectrum.png"))
     dvb_t_receive()

@@ -8,7 +8,7 @@ for b in bench/[!_]*.py; do
   PYTHONPATH="$build" .venv/bin/python "$b"
 done
 for b in "$build"/bench/bench_*; do
-  [ -x "$b" ] || continue
+  [ -f "$b" ] && [ -x "$b" ] || continue
   echo "== $b"
   "$b"
 done

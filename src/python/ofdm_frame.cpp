@@ -4,9 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "demodulate/ofdm_frame.hpp"
 #include "fec/codec_cache.hpp"
 #include "modulate/frame_packet.hpp"
 #include "modulate/mcs.hpp"
+#include "modulate/ofdm_frame.hpp"
+#include "multicarrier/config.hpp"
 #include "python/registry.hpp"
 
 namespace vatel::python {
@@ -28,14 +31,36 @@ struct PyMcsTable {
   std::vector<Mcs> entries;
 };
 
+// The cache argument of the frame objects: None for a private cache, or a
+// CodecCache whose handle they share.
+struct OptionalCache {
+  std::shared_ptr<fec::CodecCache> cache;
+};
+
 }  // namespace ofdm_frame
 
 VATEL_PY_CLASS(ofdm_frame::SharedCodecCache);
 VATEL_PY_CLASS(ofdm_frame::FramePacket);
 VATEL_PY_CLASS(ofdm_frame::PyMcsTable);
+VATEL_PY_CLASS(vatel::multicarrier::OfdmConfig);
+VATEL_PY_CLASS(vatel::modulate::ofdm_frame::OfdmFrameMod);
+VATEL_PY_CLASS(vatel::demodulate::ofdm_frame::OfdmFrameDemod);
+VATEL_PY_CLASS(vatel::demodulate::ofdm_frame::OfdmFrameStreamDemod);
+
+template <>
+struct Arg<ofdm_frame::OptionalCache> {
+  ofdm_frame::OptionalCache v;
+  explicit Arg(PyObject* o) {
+    if (o == Py_None) return;
+    Instance<ofdm_frame::SharedCodecCache>* inst = instance_of<ofdm_frame::SharedCodecCache>(o);
+    SharedBorrow borrow(&inst->borrow);
+    v.cache = inst->value().cache;
+  }
+  explicit Arg(const std::string&) {}  // the default, None
+  const ofdm_frame::OptionalCache& get() const { return v; }
+};
 
 namespace ofdm_frame {
-
 namespace {
 
 SharedCodecCache new_cache() { return {}; }
@@ -67,6 +92,69 @@ core::Result<void> add(PyMcsTable& table, std::string_view constellation,
   table.entries.push_back(mcs.value());
   return {};
 }
+
+using vatel::demodulate::ofdm_frame::OfdmFrameDemod;
+using vatel::demodulate::ofdm_frame::OfdmFrameStreamDemod;
+using vatel::demodulate::ofdm_frame::RxFrame;
+using vatel::demodulate::ofdm_frame::StreamResult;
+using vatel::modulate::ofdm_frame::OfdmFrameMod;
+using vatel::multicarrier::OfdmConfig;
+
+core::Result<OfdmFrameMod> new_frame_mod(const OfdmConfig& cfg, const PyMcsTable& table,
+                                         std::uint64_t num_repeats, std::uint64_t repeat_len,
+                                         const OptionalCache& cache) {
+  return OfdmFrameMod::create(cfg, table.entries, num_repeats, repeat_len, cache.cache);
+}
+
+core::Result<OfdmFrameDemod> new_frame_demod(const OfdmConfig& cfg, const PyMcsTable& table,
+                                             const OptionalCache& cache) {
+  return OfdmFrameDemod::create(cfg, table.entries, cache.cache);
+}
+
+core::Result<OfdmFrameStreamDemod> new_stream(const OfdmConfig& cfg, const PyMcsTable& table,
+                                              std::uint64_t num_repeats, std::uint64_t repeat_len,
+                                              const OptionalCache& cache) {
+  return OfdmFrameStreamDemod::create(cfg, table.entries, num_repeats, repeat_len, cache.cache);
+}
+
+FramePacket packet_of(RxFrame&& f) {
+  return {std::move(f.payload), f.sequence_num, f.mcs_index, f.flags};
+}
+
+// Decoded frames only; receive errors are dropped.
+std::vector<FramePacket> packets(std::vector<StreamResult>&& results) {
+  std::vector<FramePacket> out;
+  for (StreamResult& r : results)
+    if (auto* f = std::get_if<RxFrame>(&r)) out.push_back(packet_of(std::move(*f)));
+  return out;
+}
+
+using Pair = std::tuple<std::optional<FramePacket>, std::optional<std::string_view>>;
+
+std::vector<Pair> pairs(std::vector<StreamResult>&& results) {
+  std::vector<Pair> out;
+  for (StreamResult& r : results) {
+    if (auto* f = std::get_if<RxFrame>(&r))
+      out.emplace_back(packet_of(std::move(*f)), std::nullopt);
+    else
+      out.emplace_back(std::nullopt, fec::frame::rx_error_text(std::get<fec::RxError>(r)));
+  }
+  return out;
+}
+
+core::Buffer<cf32> modulate_frame(const OfdmFrameMod& m, const FramePacket& frame,
+                                  std::uint32_t per_frame_seed) {
+  return m.modulate_frame(frame, per_frame_seed);
+}
+std::vector<FramePacket> feed(OfdmFrameStreamDemod& s, std::span<const cf32> iq) {
+  return packets(s.feed(iq));
+}
+std::vector<Pair> feed_with_errors(OfdmFrameStreamDemod& s, std::span<const cf32> iq) {
+  return pairs(s.feed(iq));
+}
+std::vector<FramePacket> flush(OfdmFrameStreamDemod& s) { return packets(s.drain()); }
+void clear(OfdmFrameStreamDemod& s) { s.clear(); }
+std::size_t buffered(const OfdmFrameStreamDemod& s) { return s.buffered(); }
 
 }  // namespace
 
@@ -114,9 +202,53 @@ const ClassDefBase& mcs_table() {
   return def;
 }
 
+const ClassDefBase& ofdm_frame_mod() {
+  static const ClassDef<OfdmFrameMod> def =
+      ClassDef<OfdmFrameMod>::make(
+          "OfdmFrameMod(cfg, mcs_table, num_repeats=4, repeat_len=16, cache=None)",
+          "COFDM frame transmitter: a preamble of num_repeats repeats of repeat_len samples\n"
+          "and a training symbol, the 14-byte header, and the payload coded with the\n"
+          "packet's MCS entry. Baseband only (cfg.rf_hz must be 0).")
+          .init<&new_frame_mod>()
+          .def<&modulate_frame>("modulate_frame($self, frame, per_frame_seed=0)",
+                                "One burst (complex64) for a FramePacket; the seed travels in "
+                                "the header and starts a per-frame scrambler.");
+  return def;
+}
+
+const ClassDefBase& ofdm_frame_stream_demod() {
+  static const ClassDef<OfdmFrameStreamDemod> def =
+      ClassDef<OfdmFrameStreamDemod>::make(
+          "OfdmFrameStreamDemod(cfg, mcs_table, num_repeats=4, repeat_len=16, cache=None)",
+          "COFDM stream receiver: finds and decodes frames in IQ fed in pieces of any size.")
+          .init<&new_stream>()
+          .def<&feed>("feed($self, iq)",
+                      "Appends the samples and returns the FramePackets they complete.")
+          .def<&feed_with_errors>("feed_with_errors($self, iq)",
+                                  "As feed, with one (packet, None) or (None, error text) pair "
+                                  "per frame found.")
+          .def<&flush>("flush($self)",
+                       "Decodes what the buffer holds now, adding nothing; the buffer stays.")
+          .def<&clear>("clear($self)", "Forgets the buffered samples.")
+          .prop<&buffered>("buffered", "The number of samples held.");
+  return def;
+}
+
+const ClassDefBase& ofdm_frame_demod() {
+  static const ClassDef<OfdmFrameDemod> def =
+      ClassDef<OfdmFrameDemod>::make(
+          "OfdmFrameDemod(cfg, mcs_table, cache=None)",
+          "One-frame receiver: decodes a burst whose first sample is the first header sample.")
+          .init<&new_frame_demod>()
+          .def<&OfdmFrameDemod::decode>("decode($self, iq)",
+                                        "The FramePacket, or ValueError with the receive error.");
+  return def;
+}
+
 bool register_module(PyObject* module) {
   return add_class(module, codec_cache()) && add_class(module, frame_packet()) &&
-         add_class(module, mcs_table());
+         add_class(module, mcs_table()) && add_class(module, ofdm_frame_mod()) &&
+         add_class(module, ofdm_frame_stream_demod()) && add_class(module, ofdm_frame_demod());
 }
 
 }  // namespace ofdm_frame

@@ -1,0 +1,64 @@
+#pragma once
+// A fast first pass of the preamble search for streams.  The score of a
+// start position d (squared magnitude of the correlation P between adjacent
+// repetitions over the energy E of repetitions 1 to R-1, squared) is a
+// ratio of two sliding sums of per-sample products:
+//
+//   P(d) = sum over i in [d, d + (R-1)L) of x[i + L] conj(x[i])
+//   E(d) = sum over i in [d + L, d + RL) of |x[i]|^2
+//
+// so it costs a few operations per position instead of (R-1)L.  The sums
+// run in double precision and restart from scratch every block of
+// positions, so rounding cannot drift, and after a non-finite sample, so
+// that it spoils only the starts whose window holds it.  The screen reports positions whose score may reach a
+// threshold, with a small margin for the rounding of the exact search,
+// which then judges them.
+//
+// The score divides by the energy of the later repetitions only, so where
+// the end of a strong signal fills the first repetition and weak noise the
+// others, the score saturates although no preamble is there: a falling edge,
+// which every burst through a multipath channel leaves behind its last
+// symbol.  The repetitions of a preamble carry equal energy, so the screen
+// also refuses a start whose first repetition holds several times the mean
+// energy of the others.
+//
+// A constant offset (the DC that every receiver front end leaves) is
+// periodic with any period and scores 1 everywhere; the preamble carries
+// nothing at DC, so a start whose samples are mostly their own mean is
+// refused too.
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/types.hpp"
+
+namespace vatel::sync {
+
+class PreambleScreen {
+ public:
+  PreambleScreen() = default;
+  PreambleScreen(std::size_t num_repeats, std::size_t repeat_len);
+
+  // The first position d in [from, to) whose score may reach `threshold`;
+  // each d needs d + R L <= iq.size().
+  std::optional<std::size_t> first(std::span<const cf32> iq, std::size_t from, std::size_t to,
+                                   float threshold);
+
+  // Positions whose sums restart together.
+  static constexpr std::size_t kBlock = 2048;
+  // The largest accepted ratio of the first repetition's energy to the mean
+  // of the others: noise makes the repetitions of a real preamble differ by
+  // far less.
+  static constexpr double kMaxLeadRatio = 3.0;
+  // The largest accepted share of the window's energy in its mean.
+  static constexpr double kMaxDcShare = 0.5;
+
+ private:
+  std::size_t repeats_ = 0;
+  std::size_t len_ = 0;
+  // Per-sample lag products and energies of one block.
+  std::vector<double> lag_re_, lag_im_, energy_, lead_energy_, sample_re_, sample_im_;
+};
+
+}  // namespace vatel::sync

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "multicarrier/config.hpp"
+#include "sync/ofdm_sync.hpp"
+#include "sync/preamble_screen.hpp"
+
+namespace vatel::sync {
+namespace {
+
+// Noise with preambles of several strengths and offsets in it.
+std::vector<cf32> test_signal(std::mt19937& rng) {
+  const std::int32_t pilots[] = {-21, -7, 7, 21};
+  const cf32 values[] = {{1, 0}, {1, 0}, {1, 0}, {-1, 0}};
+  const auto cfg = multicarrier::OfdmConfig::create(64, 16, {}, pilots, values, 1e6f, 0.0f, 1.0f,
+                                                    multicarrier::ConstellationOrder::Qpsk, 5)
+                       .value();
+  ofdm_sync::OfdmPreambleParams params;
+  params.num_repeats = 4;
+  params.repeat_len = 16;
+  const auto pre = ofdm_sync::generate_ofdm_preamble(params, cfg);
+  std::normal_distribution<float> g(0.0f, 0.02f);
+  std::vector<cf32> x(20000);
+  for (cf32& v : x) v = {g(rng), g(rng)};
+  for (std::size_t at : {500u, 3000u, 4100u, 9000u, 15001u}) {
+    const float amplitude = 0.2f + static_cast<float>(at % 7);
+    for (std::size_t i = 0; i < pre.size(); ++i)
+      x[at + i] += amplitude * pre[i] * std::polar(1.0f, 0.01f * static_cast<float>(i + at));
+  }
+  return x;
+}
+
+// Every start the exact search keeps (score >= 0.5 with repetitions of
+// comparable energy) is among the screen's hits.
+TEST(PreambleScreen, HitsEveryStartTheExactSearchKeeps) {
+  std::mt19937 rng(4);
+  const auto x = test_signal(rng);
+  ofdm_sync::OfdmPreambleParams params;
+  params.num_repeats = 4;
+  params.repeat_len = 16;
+  std::set<std::size_t> kept;
+  for (const auto& c : ofdm_sync::ofdm_sync(x, 1e6f, params, 0, x.size())) {
+    double e0 = 0, rest = 0;
+    for (std::size_t i = 0; i < 16; ++i) e0 += std::norm(x[c.start_sample + i]);
+    for (std::size_t i = 16; i < 64; ++i) rest += std::norm(x[c.start_sample + i]);
+    if (c.score >= 0.5f && e0 <= 2.9 * rest / 3) kept.insert(c.start_sample);
+  }
+  ASSERT_GE(kept.size(), 5u);
+  PreambleScreen screen(4, 16);
+  std::set<std::size_t> hits;
+  for (std::size_t from = 0;;) {
+    const auto h = screen.first(x, from, x.size(), 0.5f);
+    if (!h) break;
+    hits.insert(*h);
+    from = *h + 1;
+  }
+  for (std::size_t k : kept) EXPECT_TRUE(hits.count(k)) << "start " << k;
+  // Hardly more: the margin is a thousandth of the threshold.
+  EXPECT_LT(hits.size(), kept.size() + kept.size() / 10);
+}
+
+TEST(PreambleScreen, NonFiniteSamplesSpoilOnlyTheStartsThatSeeThem) {
+  std::mt19937 rng(4);
+  auto x = test_signal(rng);
+  x[10] = {NAN, 0.0f};
+  x[11] = {INFINITY, 0.0f};
+  x[440] = {0.0f, -INFINITY};
+  PreambleScreen screen(4, 16);
+  const auto h = screen.first(x, 0, x.size(), 0.5f);
+  ASSERT_TRUE(h);
+  EXPECT_GE(*h, 480u);
+  EXPECT_LE(*h, 500u);
+  EXPECT_FALSE(screen.first(x, 0, 400, 0.5f));
+}
+
+}  // namespace
+}  // namespace vatel::sync
+
+#include "sync/cp_offset.hpp"
+
+namespace vatel::sync {
+namespace {
+
+TEST(CyclicPrefixPhaseStep, MeasuresTheTurnPerSample) {
+  std::mt19937 rng(8);
+  std::normal_distribution<float> g(0.0f, 1.0f);
+  for (float step : {0.0f, 0.001f, -0.02f, 0.045f}) {
+    std::vector<cf32> x(10 * 80);
+    for (std::size_t s = 0; s < 10; ++s) {
+      cf32* sym = x.data() + s * 80;
+      for (std::size_t i = 16; i < 80; ++i) sym[i] = {g(rng), g(rng)};
+      for (std::size_t i = 0; i < 16; ++i) sym[i] = sym[64 + i];
+    }
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] *= std::polar(1.0f, step * static_cast<float>(i));
+    EXPECT_NEAR(cyclic_prefix_phase_step(x, 64, 16, 10), step, 1e-5f);
+  }
+  std::vector<cf32> silent(160);
+  EXPECT_EQ(cyclic_prefix_phase_step(silent, 64, 16, 2), 0.0f);
+  silent[5] = {NAN, 0.0f};
+  EXPECT_EQ(cyclic_prefix_phase_step(silent, 64, 16, 2), 0.0f);
+}
+
+}  // namespace
+}  // namespace vatel::sync
