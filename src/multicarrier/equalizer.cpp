@@ -1,5 +1,7 @@
 #include "multicarrier/equalizer.hpp"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -49,6 +51,24 @@ VATEL_INLINE void apply_channel_kernel_body(const float* y, const float* h, floa
   }
 }
 
+// The runs one after the other; within a run the pilot values are read
+// once, since the run writes neither bin.  Per value the same operations as
+// entry by entry: lower + t (upper - lower).
+VATEL_INLINE void interpolate_runs_kernel_body(float* __restrict h, const InterpRun* runs,
+                                               std::size_t n_runs, const float* __restrict t) {
+  for (std::size_t r = 0; r < n_runs; ++r) {
+    const InterpRun& run = runs[r];
+    const float lr = h[2 * run.lower], li = h[2 * run.lower + 1];
+    const float dr = h[2 * run.upper] - lr, di = h[2 * run.upper + 1] - li;
+    float* o = h + 2 * run.target;
+    const float* tk = t + run.first;
+    for (std::size_t k = 0; k < run.count; ++k) {
+      o[2 * k] = lr + tk[k] * dr;
+      o[2 * k + 1] = li + tk[k] * di;
+    }
+  }
+}
+
 }  // namespace
 
 // No fused operation in either: the AVX2 build only has wider vectors
@@ -57,6 +77,54 @@ VATEL_AVX2_KERNEL(void, apply_weights_kernel, (const float* y, const float* w, f
                  (y, w, o, n))
 VATEL_AVX2_KERNEL(void, apply_channel_kernel, (const float* y, const float* h, float* o, std::size_t n),
                  (y, h, o, n))
+void interpolate_runs_kernel_portable(float* h, const InterpRun* runs, std::size_t n_runs,
+                                      const float* t) {
+  interpolate_runs_kernel_body(h, runs, n_runs, t);
+}
+
+// Runs are short (a pilot spacing, typically under a dozen bins), so the
+// vectoriser's scalar remainder would cost as much as the vector part.
+// Here the last group of a run ends on its last bin and overlaps the one
+// before, storing the same values twice (masked stores, which touch no bin
+// beyond the run either, stall the loads that follow them).  Separate
+// multiply and add, as in the portable build.
+VATEL_TARGET_AVX2 void interpolate_runs_kernel_avx2(float* h, const InterpRun* runs,
+                                                    std::size_t n_runs, const float* t) {
+  const __m256i pairs = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+  for (std::size_t r = 0; r < n_runs; ++r) {
+    const InterpRun& run = runs[r];
+    const float lr = h[2 * run.lower], li = h[2 * run.lower + 1];
+    const float ur = h[2 * run.upper], ui = h[2 * run.upper + 1];
+    const __m256 lo = _mm256_setr_ps(lr, li, lr, li, lr, li, lr, li);
+    const __m256 d = _mm256_sub_ps(_mm256_setr_ps(ur, ui, ur, ui, ur, ui, ur, ui), lo);
+    float* o = h + 2 * run.target;
+    const float* tk = t + run.first;
+    const std::size_t n = run.count;
+    if (n >= 4) {
+      for (std::size_t next = 0; next < n; next += 4) {
+        const std::size_t k = std::min(next, n - 4);
+        const __m256 tt =
+            _mm256_permutevar8x32_ps(_mm256_castps128_ps256(_mm_loadu_ps(tk + k)), pairs);
+        _mm256_storeu_ps(o + 2 * k, _mm256_add_ps(lo, _mm256_mul_ps(tt, d)));
+      }
+    } else if (n >= 2) {
+      const __m128 lo2 = _mm256_castps256_ps128(lo), d2 = _mm256_castps256_ps128(d);
+      for (std::size_t k = 0; k + 1 < n; ++k) {
+        const __m128 tt = _mm_setr_ps(tk[k], tk[k], tk[k + 1], tk[k + 1]);
+        _mm_storeu_ps(o + 2 * k, _mm_add_ps(lo2, _mm_mul_ps(tt, d2)));
+      }
+    } else {
+      o[0] = lr + tk[0] * (ur - lr);
+      o[1] = li + tk[0] * (ui - li);
+    }
+  }
+}
+
+void interpolate_runs_kernel(float* h, const InterpRun* runs, std::size_t n_runs, const float* t) {
+  static const bool hw = core::cpu_has_fma();
+  return hw ? interpolate_runs_kernel_avx2(h, runs, n_runs, t)
+            : interpolate_runs_kernel_portable(h, runs, n_runs, t);
+}
 
 PilotLayout PilotLayout::build(std::span<const PilotBin> pilots,
                                std::span<const std::size_t> targets) {
@@ -82,7 +150,63 @@ PilotLayout PilotLayout::build(std::span<const PilotBin> pilots,
       layout.entries.push_back({a, b, b, 0.0f});
     }
   }
+  layout.derive_runs();
   return layout;
+}
+
+void PilotLayout::derive_runs() {
+  fractions.clear();
+  runs.clear();
+  fractions.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const InterpEntry& e = entries[i];
+    fractions.push_back(e.t);
+    if (!runs.empty()) {
+      InterpRun& r = runs.back();
+      const std::size_t last = r.target + (r.count - 1);
+      // The run may grow by e only if its targets then still leave out both
+      // pilot bins (a first target on a pilot bin stays a run of one).
+      const auto outside = [&](std::size_t bin) { return bin < r.target || bin > e.target; };
+      if (e.lower == r.lower && e.upper == r.upper && last != SIZE_MAX && e.target == last + 1 &&
+          outside(e.lower) && outside(e.upper)) {
+        ++r.count;
+        continue;
+      }
+    }
+    runs.push_back({i, 1, e.target, e.lower, e.upper});
+  }
+}
+
+bool PilotLayout::runs_cover_entries() const noexcept {
+  if (fractions.size() != entries.size()) return false;
+  return runs.empty() ? entries.empty() : runs.back().first + runs.back().count == entries.size();
+}
+
+void interpolate_channel_by_entry(const PilotLayout& layout, std::size_t from, cf32* h,
+                                  std::size_t n) {
+  for (std::size_t i = from; i < layout.entries.size(); ++i) {
+    const InterpEntry& e = layout.entries[i];
+    VATEL_ENSURE(std::max({e.target, e.lower, e.upper}) < n,
+                 "OfdmEqualizer: interpolation entry for bin " + std::to_string(e.target) +
+                     " outside the " + std::to_string(n) + "-bin spectrum");
+    const cf32 lo = h[e.lower], hi = h[e.upper];
+    h[e.target] = {lo.real() + e.t * (hi.real() - lo.real()),
+                   lo.imag() + e.t * (hi.imag() - lo.imag())};
+  }
+}
+
+void interpolate_channel(const PilotLayout& layout, cf32* h, std::size_t n) {
+  if (!layout.runs_cover_entries()) return interpolate_channel_by_entry(layout, 0, h, n);
+  const std::vector<InterpRun>& runs = layout.runs;
+  // The runs up to the first one reaching outside the estimate; from there
+  // on entry by entry, which applies the entries before the offending one
+  // and then stops.
+  std::size_t r = 0;
+  while (r < runs.size() &&
+         std::max({runs[r].lower, runs[r].upper, runs[r].target + (runs[r].count - 1)}) < n)
+    ++r;
+  interpolate_runs_kernel(reinterpret_cast<float*>(h), runs.data(), r, layout.fractions.data());
+  if (r < runs.size()) interpolate_channel_by_entry(layout, runs[r].first, h, n);
 }
 
 OfdmEqualizer::OfdmEqualizer(const OfdmConfig& cfg, EqualizerMode m)
@@ -131,14 +255,7 @@ std::size_t OfdmEqualizer::process(std::span<const cf32> spectrum, std::span<cf3
                                       " outside the " + std::to_string(n_fft) + "-bin spectrum");
       h[p.bin] = divide(spectrum[p.bin], p.value);
     }
-    for (const InterpEntry& e : layout->entries) {
-      VATEL_ENSURE(std::max({e.target, e.lower, e.upper}) < n_fft,
-                   "OfdmEqualizer: interpolation entry for bin " + std::to_string(e.target) +
-                       " outside the " + std::to_string(n_fft) + "-bin spectrum");
-      const cf32 lo = h[e.lower], hi = h[e.upper];
-      h[e.target] = {lo.real() + e.t * (hi.real() - lo.real()),
-                     lo.imag() + e.t * (hi.imag() - lo.imag())};
-    }
+    interpolate_channel(*layout, h, n_fft);
   }
   apply_channel_kernel(y, reinterpret_cast<const float*>(h), o, n_fft);
   return n_fft;

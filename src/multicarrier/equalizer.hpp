@@ -33,15 +33,47 @@ struct InterpEntry {
   friend bool operator==(const InterpEntry&, const InterpEntry&) = default;
 };
 
+// Consecutive entries on consecutive target bins between one pair of pilot
+// bins, neither of which is among those targets: nothing the run writes is
+// read by it, so it is computed as one linear ramp, which vectorises.
+struct InterpRun {
+  std::size_t first = 0;   // index of its first entry
+  std::size_t count = 0;   // entries first .. first + count - 1
+  std::size_t target = 0;  // target of the first entry; the others follow it
+  std::size_t lower = 0;
+  std::size_t upper = 0;
+};
+
 struct PilotLayout {
   std::vector<PilotBin> pilots;      // sorted by bin; equal bins keep their order
   std::vector<InterpEntry> entries;  // one per target, ascending target
 
+  // The entries regrouped for the per-symbol loop, derived from `entries`
+  // by derive_runs(): their fractions in entry order, and the runs covering
+  // them in order.  A layout whose runs do not cover as many entries as it
+  // has (assembled field by field, or entries added later) is interpolated
+  // entry by entry; code that rewrites entries in place derives them again.
+  std::vector<float> fractions;
+  std::vector<InterpRun> runs;
+
   // Targets below the first pilot, above the last, or on a pilot copy that
   // pilot's estimate; the others lie between two pilot bins.  No pilots: no
-  // entries.
+  // entries.  The runs are derived.
   static PilotLayout build(std::span<const PilotBin> pilots, std::span<const std::size_t> targets);
+
+  void derive_runs();
+  // True when the runs were derived from as many entries as there are.
+  bool runs_cover_entries() const noexcept;
 };
+
+// H[target] = H[lower] + t (H[upper] - H[lower]) for each entry in order,
+// over an estimate of n bins: through the runs when they cover the entries,
+// else entry by entry (the reference).  Both give the same bits.  A bin
+// outside the n is a violated invariant, raised after the entries before it
+// have been applied.
+void interpolate_channel(const PilotLayout& layout, cf32* h, std::size_t n);
+void interpolate_channel_by_entry(const PilotLayout& layout, std::size_t from, cf32* h,
+                                  std::size_t n);
 
 // A weight or inverse channel is only formed for a magnitude of at least
 // 1e-3: a weaker bin is taken as empty and comes out as 0.
@@ -91,5 +123,12 @@ void apply_weights_kernel_avx2(const float* y, const float* w, float* o, std::si
 void apply_channel_kernel(const float* y, const float* h, float* o, std::size_t n);
 void apply_channel_kernel_portable(const float* y, const float* h, float* o, std::size_t n);
 void apply_channel_kernel_avx2(const float* y, const float* h, float* o, std::size_t n);
+// The runs in order over interleaved components h (bins checked by the
+// caller), fractions as in PilotLayout.
+void interpolate_runs_kernel(float* h, const InterpRun* runs, std::size_t n_runs, const float* t);
+void interpolate_runs_kernel_portable(float* h, const InterpRun* runs, std::size_t n_runs,
+                                      const float* t);
+void interpolate_runs_kernel_avx2(float* h, const InterpRun* runs, std::size_t n_runs,
+                                  const float* t);
 
 }  // namespace vatel::multicarrier
