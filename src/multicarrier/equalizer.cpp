@@ -120,6 +120,54 @@ VATEL_TARGET_AVX2 void interpolate_runs_kernel_avx2(float* h, const InterpRun* r
   }
 }
 
+void apply_channel_ranges_kernel_portable(const float* y, const float* h, const BinRange* ranges,
+                                          std::size_t n_ranges, float* o) {
+  for (std::size_t r = 0; r < n_ranges; ++r) {
+    const BinRange& g = ranges[r];
+    apply_channel_kernel_body(y + 2 * g.bin, h + 2 * g.bin, o + 2 * g.cell, g.count);
+  }
+}
+
+// Four bins per group, the last group of a range overlapping the one before
+// as in the run kernel; per bin the operations of apply_channel_kernel_body
+// (the products summed in the same order, the quotients masked below the
+// floor).  Ranges under four bins take the portable loop.
+VATEL_TARGET_AVX2 void apply_channel_ranges_kernel_avx2(const float* y, const float* h,
+                                                        const BinRange* ranges,
+                                                        std::size_t n_ranges, float* o) {
+  const __m256 floor = _mm256_set1_ps(kMinChannelPower);
+  for (std::size_t r = 0; r < n_ranges; ++r) {
+    const BinRange& g = ranges[r];
+    const float* yg = y + 2 * g.bin;
+    const float* hg = h + 2 * g.bin;
+    float* og = o + 2 * g.cell;
+    const std::size_t n = g.count;
+    if (n < 4) {
+      apply_channel_kernel_body(yg, hg, og, n);
+      continue;
+    }
+    for (std::size_t next = 0; next < n; next += 4) {
+      const std::size_t k = std::min(next, n - 4);
+      const __m256 yv = _mm256_loadu_ps(yg + 2 * k);
+      const __m256 hv = _mm256_loadu_ps(hg + 2 * k);
+      const __m256 hr = _mm256_moveldup_ps(hv), hi = _mm256_movehdup_ps(hv);
+      const __m256 m = _mm256_add_ps(_mm256_mul_ps(hr, hr), _mm256_mul_ps(hi, hi));
+      const __m256 p = _mm256_mul_ps(yv, hr);                               // yr hr, yi hr
+      const __m256 q = _mm256_mul_ps(_mm256_permute_ps(yv, 0xb1), hi);      // yi hi, yr hi
+      const __m256 num = _mm256_blend_ps(_mm256_add_ps(p, q), _mm256_sub_ps(p, q), 0xaa);
+      const __m256 keep = _mm256_cmp_ps(m, floor, _CMP_GE_OQ);
+      _mm256_storeu_ps(og + 2 * k, _mm256_and_ps(_mm256_div_ps(num, m), keep));
+    }
+  }
+}
+
+void apply_channel_ranges_kernel(const float* y, const float* h, const BinRange* ranges,
+                                 std::size_t n_ranges, float* o) {
+  static const bool hw = core::cpu_has_fma();
+  return hw ? apply_channel_ranges_kernel_avx2(y, h, ranges, n_ranges, o)
+            : apply_channel_ranges_kernel_portable(y, h, ranges, n_ranges, o);
+}
+
 void interpolate_runs_kernel(float* h, const InterpRun* runs, std::size_t n_runs, const float* t) {
   static const bool hw = core::cpu_has_fma();
   return hw ? interpolate_runs_kernel_avx2(h, runs, n_runs, t)
@@ -248,6 +296,12 @@ std::size_t OfdmEqualizer::process(std::span<const cf32> spectrum, std::span<cf3
     return n_fft;
   }
 
+  update_channel(spectrum);
+  apply_channel_kernel(y, reinterpret_cast<const float*>(channel.data()), o, n_fft);
+  return n_fft;
+}
+
+void OfdmEqualizer::update_channel(std::span<const cf32> spectrum) {
   cf32* h = channel.data();
   if (const PilotLayout* layout = chosen_layout()) {
     for (const PilotBin& p : layout->pilots) {
@@ -257,8 +311,46 @@ std::size_t OfdmEqualizer::process(std::span<const cf32> spectrum, std::span<cf3
     }
     interpolate_channel(*layout, h, n_fft);
   }
-  apply_channel_kernel(y, reinterpret_cast<const float*>(h), o, n_fft);
-  return n_fft;
+}
+
+void OfdmEqualizer::process_cells(std::span<const cf32> spectrum,
+                                  std::span<const BinRange> ranges, std::span<cf32> cells) {
+  if (spectrum.size() < n_fft) return;
+  VATEL_ENSURE(channel.size() == n_fft && weights.size() == n_fft,
+               "OfdmEqualizer: channel or weights resized away from " + std::to_string(n_fft) +
+                   " bins");
+  for (const BinRange& g : ranges)
+    VATEL_ENSURE(g.bin <= n_fft && g.count <= n_fft - g.bin && g.cell <= cells.size() &&
+                     g.count <= cells.size() - g.cell,
+                 "OfdmEqualizer: cells of bins " + std::to_string(g.bin) + " + " +
+                     std::to_string(g.count) + " outside the spectrum or the " +
+                     std::to_string(cells.size()) + " cells");
+  const float* y = reinterpret_cast<const float*>(spectrum.data());
+  float* o = reinterpret_cast<float*>(cells.data());
+  if (mode == EqualizerMode::TrainingSymbol) {
+    const float* w = reinterpret_cast<const float*>(weights.data());
+    for (const BinRange& g : ranges)
+      apply_weights_kernel(y + 2 * g.bin, w + 2 * g.bin, o + 2 * g.cell, g.count);
+    return;
+  }
+  update_channel(spectrum);
+  apply_channel_ranges_kernel(y, reinterpret_cast<const float*>(channel.data()), ranges.data(),
+                              ranges.size(), o);
+}
+
+std::vector<BinRange> bin_ranges(std::span<const std::size_t> bins) {
+  std::vector<BinRange> ranges;
+  for (std::size_t i = 0; i < bins.size(); ++i) {
+    if (!ranges.empty()) {
+      BinRange& g = ranges.back();
+      if (bins[i] != 0 && bins[i] - 1 == g.bin + (g.count - 1)) {
+        ++g.count;
+        continue;
+      }
+    }
+    ranges.push_back({bins[i], 1, i});
+  }
+  return ranges;
 }
 
 }  // namespace vatel::multicarrier

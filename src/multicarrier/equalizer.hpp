@@ -79,6 +79,16 @@ void interpolate_channel_by_entry(const PilotLayout& layout, std::size_t from, c
 // 1e-3: a weaker bin is taken as empty and comes out as 0.
 inline constexpr float kMinChannelPower = 0.000001f;
 
+// Bins bin .. bin + count - 1 of a spectrum to cells cell .. cell + count - 1.
+struct BinRange {
+  std::size_t bin = 0;
+  std::size_t count = 0;
+  std::size_t cell = 0;
+};
+
+// Cell i of bins[i]: the list cut where the bins stop running consecutively.
+std::vector<BinRange> bin_ranges(std::span<const std::size_t> bins);
+
 struct OfdmEqualizer {
   using Input = cf32;
   using Output = cf32;
@@ -97,6 +107,14 @@ struct OfdmEqualizer {
   // invariant).
   std::size_t process(std::span<const cf32> spectrum, std::span<cf32> out);
 
+  // What process() does, with only the bins of the ranges written, each to
+  // its cell: the same channel update in pilot mode, the same values.  For
+  // a receiver that keeps only some cells (the data cells): the others cost
+  // no division.  Short slices write nothing; a range outside the spectrum
+  // or the cells is a violated invariant.
+  void process_cells(std::span<const cf32> spectrum, std::span<const BinRange> ranges,
+                     std::span<cf32> cells);
+
   // Selects a layout of `layouts` by key; absent: the default layout.  A key
   // not in `layouts` leaves the estimate of earlier symbols in force.
   std::optional<std::size_t> symbol_index;
@@ -109,6 +127,8 @@ struct OfdmEqualizer {
 
  private:
   const PilotLayout* chosen_layout() const noexcept;
+  // Pilot mode: H at the pilots and targets of the chosen layout.
+  void update_channel(std::span<const cf32> spectrum);
   std::vector<cf32> training_;  // the first n_fft training-sequence values
 };
 
@@ -123,6 +143,13 @@ void apply_weights_kernel_avx2(const float* y, const float* w, float* o, std::si
 void apply_channel_kernel(const float* y, const float* h, float* o, std::size_t n);
 void apply_channel_kernel_portable(const float* y, const float* h, float* o, std::size_t n);
 void apply_channel_kernel_avx2(const float* y, const float* h, float* o, std::size_t n);
+// apply_channel_kernel over each range, y and h indexed by bin, o by cell.
+void apply_channel_ranges_kernel(const float* y, const float* h, const BinRange* ranges,
+                                 std::size_t n_ranges, float* o);
+void apply_channel_ranges_kernel_portable(const float* y, const float* h, const BinRange* ranges,
+                                          std::size_t n_ranges, float* o);
+void apply_channel_ranges_kernel_avx2(const float* y, const float* h, const BinRange* ranges,
+                                      std::size_t n_ranges, float* o);
 // The runs in order over interleaved components h (bins checked by the
 // caller), fractions as in PilotLayout.
 void interpolate_runs_kernel(float* h, const InterpRun* runs, std::size_t n_runs, const float* t);

@@ -338,3 +338,59 @@ TEST(OfdmEqualizer, RunKernelBuildsGiveTheSameBits) {
   interpolate_runs_kernel_avx2(f(b), layout.runs.data(), layout.runs.size(), layout.fractions.data());
   expect_same_bits(a, b, "avx2 against portable");
 }
+
+TEST(OfdmEqualizer, CellsAreTheBinsOfProcess) {
+  // The data bins in carrier order (ranges split at the pilots and at DC),
+  // then ranges of every length from 1 to 9 in any order: the cells are the
+  // bins process() writes, and the estimate is the same after each symbol.
+  const OfdmConfig cfg = config();
+  const CarrierGrid grid = CarrierGrid::from_plan(cfg.plan);
+  std::vector<std::size_t> odd;
+  for (std::size_t len = 1, b = 60; len <= 9; b = (b + 17 * len) % 55, ++len)
+    for (std::size_t k = 0; k < len; ++k) odd.push_back(b + k);
+  for (const auto& bins : {grid.data_bins, odd}) {
+    const std::vector<BinRange> ranges = bin_ranges(bins);
+    ASSERT_LT(ranges.size(), bins.size());
+    for (EqualizerMode mode : {EqualizerMode::PilotInterp, EqualizerMode::TrainingSymbol}) {
+      OfdmEqualizer whole(cfg, mode), cells(cfg, mode);
+      const std::vector<cf32> training = random_spectrum(20);
+      whole.estimate_from_training_symbol(training);
+      cells.estimate_from_training_symbol(training);
+      for (unsigned s = 0; s < 4; ++s) {
+        std::vector<cf32> y = random_spectrum(21 + s);
+        if (s == 2) y[grid.pilots[1].bin] = {1e-5f, 0.0f};  // a channel under the floor
+        std::vector<cf32> out(64), got(bins.size() + 2, cf32{7, 7}), want(bins.size());
+        whole.process(y, out);
+        for (std::size_t i = 0; i < bins.size(); ++i) want[i] = out[bins[i]];
+        cells.process_cells(y, ranges, got);
+        expect_same_bits(std::span(got).first(bins.size()), want, "cells");
+        EXPECT_EQ(got.back(), cf32(7, 7));
+        expect_same_bits(cells.channel, whole.channel, "estimate");
+      }
+      std::vector<cf32> few(bins.size() - 1);
+      EXPECT_THROW(cells.process_cells(random_spectrum(30), ranges, few), core::Panic);
+    }
+  }
+}
+
+TEST(OfdmEqualizer, RangeKernelBuildsGiveTheSameBits) {
+  if (!core::cpu_has_fma()) GTEST_SKIP() << "no AVX2/FMA on this CPU";
+  // Ranges of 1 to 20 bins over ordinary values, values near and below the
+  // floor, zeros, NaN and inf.
+  std::vector<cf32> y = random_spectrum(16, 256), h = random_spectrum(17, 256);
+  h[3] = {0.0009f, 0.0f};
+  h[4] = {0.0f, 0.0f};
+  h[5] = {NAN, 1.0f};
+  h[6] = {INFINITY, 0.0f};
+  y[7] = {NAN, 0.0f};
+  h[9] = {0.000707f, 0.000708f};
+  std::vector<BinRange> ranges;
+  for (std::size_t len = 1, b = 0, c = 0; len <= 20; b += len + 1, c += len, ++len)
+    ranges.push_back({b, len, c});
+  std::vector<cf32> a(210), b(210);
+  const auto f = [](auto& v) { return reinterpret_cast<float*>(v.data()); };
+  apply_channel_ranges_kernel_portable(f(y), f(h), ranges.data(), ranges.size(), f(a));
+  apply_channel_ranges_kernel_avx2(f(y), f(h), ranges.data(), ranges.size(), f(b));
+  EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(cf32)));
+  EXPECT_EQ(a[2], cf32(0, 0));  // bin 3, under the floor
+}
