@@ -182,7 +182,7 @@ OfdmDemod::OfdmDemod(const multicarrier::OfdmConfig& cfg, multicarrier::Equalize
       samples_per_symbol_(cfg.samples_per_ofdm_symbol()),
       spectrum_(cfg.plan.n_fft),
       equalized_(cfg.plan.n_fft),
-      data_ranges_(multicarrier::bin_ranges(extract_.data_bins())) {}
+      data_ranges_(extract_.data_bins()) {}
 
 core::Result<void> OfdmDemod::transform(std::span<const cf32> iq, const char* method) {
   if (iq.size() < samples_per_symbol_)

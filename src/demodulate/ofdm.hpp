@@ -116,7 +116,7 @@ class OfdmDemod {
   std::size_t samples_per_symbol_;
   multicarrier::AlignedSamples spectrum_;
   multicarrier::AlignedSamples equalized_;
-  std::vector<multicarrier::BinRange> data_ranges_;  // the data bins, cell by cell
+  multicarrier::CellRanges data_ranges_;  // the data bins, cell by cell
 };
 
 }  // namespace vatel::demodulate::ofdm

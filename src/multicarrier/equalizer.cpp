@@ -205,6 +205,7 @@ PilotLayout PilotLayout::build(std::span<const PilotBin> pilots,
 void PilotLayout::derive_runs() {
   fractions.clear();
   runs.clear();
+  runs_reach = 0;
   fractions.reserve(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const InterpEntry& e = entries[i];
@@ -222,6 +223,11 @@ void PilotLayout::derive_runs() {
       }
     }
     runs.push_back({i, 1, e.target, e.lower, e.upper});
+  }
+  for (const InterpRun& r : runs) {
+    const std::size_t top = std::max({r.lower, r.upper, r.target + (r.count - 1)});
+    // The top bin of the range is inside no estimate: checked run by run.
+    runs_reach = std::max(runs_reach, top == SIZE_MAX ? SIZE_MAX : top + 1);
   }
 }
 
@@ -246,6 +252,9 @@ void interpolate_channel_by_entry(const PilotLayout& layout, std::size_t from, c
 void interpolate_channel(const PilotLayout& layout, cf32* h, std::size_t n) {
   if (!layout.runs_cover_entries()) return interpolate_channel_by_entry(layout, 0, h, n);
   const std::vector<InterpRun>& runs = layout.runs;
+  if (layout.runs_reach <= n)
+    return interpolate_runs_kernel(reinterpret_cast<float*>(h), runs.data(), runs.size(),
+                                   layout.fractions.data());
   // The runs up to the first one reaching outside the estimate; from there
   // on entry by entry, which applies the entries before the offending one
   // and then stops.
@@ -313,44 +322,42 @@ void OfdmEqualizer::update_channel(std::span<const cf32> spectrum) {
   }
 }
 
-void OfdmEqualizer::process_cells(std::span<const cf32> spectrum,
-                                  std::span<const BinRange> ranges, std::span<cf32> cells) {
+void OfdmEqualizer::process_cells(std::span<const cf32> spectrum, const CellRanges& ranges,
+                                  std::span<cf32> cells) {
   if (spectrum.size() < n_fft) return;
   VATEL_ENSURE(channel.size() == n_fft && weights.size() == n_fft,
                "OfdmEqualizer: channel or weights resized away from " + std::to_string(n_fft) +
                    " bins");
-  for (const BinRange& g : ranges)
-    VATEL_ENSURE(g.bin <= n_fft && g.count <= n_fft - g.bin && g.cell <= cells.size() &&
-                     g.count <= cells.size() - g.cell,
-                 "OfdmEqualizer: cells of bins " + std::to_string(g.bin) + " + " +
-                     std::to_string(g.count) + " outside the spectrum or the " +
-                     std::to_string(cells.size()) + " cells");
+  VATEL_ENSURE(ranges.bins_reach() <= n_fft && ranges.cells() <= cells.size(),
+               "OfdmEqualizer: " + std::to_string(ranges.cells()) + " cells up to bin " +
+                   std::to_string(ranges.bins_reach()) + " for a " + std::to_string(n_fft) +
+                   "-bin spectrum and room for " + std::to_string(cells.size()));
   const float* y = reinterpret_cast<const float*>(spectrum.data());
   float* o = reinterpret_cast<float*>(cells.data());
   if (mode == EqualizerMode::TrainingSymbol) {
     const float* w = reinterpret_cast<const float*>(weights.data());
-    for (const BinRange& g : ranges)
+    for (const BinRange& g : ranges.ranges())
       apply_weights_kernel(y + 2 * g.bin, w + 2 * g.bin, o + 2 * g.cell, g.count);
     return;
   }
   update_channel(spectrum);
-  apply_channel_ranges_kernel(y, reinterpret_cast<const float*>(channel.data()), ranges.data(),
-                              ranges.size(), o);
+  apply_channel_ranges_kernel(y, reinterpret_cast<const float*>(channel.data()),
+                              ranges.ranges().data(), ranges.ranges().size(), o);
 }
 
-std::vector<BinRange> bin_ranges(std::span<const std::size_t> bins) {
-  std::vector<BinRange> ranges;
+CellRanges::CellRanges(std::span<const std::size_t> bins) : cells_(bins.size()) {
   for (std::size_t i = 0; i < bins.size(); ++i) {
-    if (!ranges.empty()) {
-      BinRange& g = ranges.back();
+    // A bin at the top of the range fits no spectrum: the extent stays there.
+    bins_reach_ = std::max(bins_reach_, bins[i] == SIZE_MAX ? SIZE_MAX : bins[i] + 1);
+    if (!ranges_.empty()) {
+      BinRange& g = ranges_.back();
       if (bins[i] != 0 && bins[i] - 1 == g.bin + (g.count - 1)) {
         ++g.count;
         continue;
       }
     }
-    ranges.push_back({bins[i], 1, i});
+    ranges_.push_back({bins[i], 1, i});
   }
-  return ranges;
 }
 
 }  // namespace vatel::multicarrier

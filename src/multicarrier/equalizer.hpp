@@ -55,6 +55,10 @@ struct PilotLayout {
   // entry by entry; code that rewrites entries in place derives them again.
   std::vector<float> fractions;
   std::vector<InterpRun> runs;
+  // One past the highest bin the runs touch, so that one comparison per
+  // symbol checks them all; set by derive_runs(), and at the maximum
+  // (checked run by run) until then.
+  std::size_t runs_reach = SIZE_MAX;
 
   // Targets below the first pilot, above the last, or on a pilot copy that
   // pilot's estimate; the others lie between two pilot bins.  No pilots: no
@@ -86,8 +90,21 @@ struct BinRange {
   std::size_t cell = 0;
 };
 
-// Cell i of bins[i]: the list cut where the bins stop running consecutively.
-std::vector<BinRange> bin_ranges(std::span<const std::size_t> bins);
+// Cell i of bins[i], as ranges: the list cut where the bins stop running
+// consecutively.  Fixed once made, so that its extent is checked once per
+// use rather than range by range.
+class CellRanges {
+ public:
+  explicit CellRanges(std::span<const std::size_t> bins);
+  std::span<const BinRange> ranges() const noexcept { return ranges_; }
+  std::size_t bins_reach() const noexcept { return bins_reach_; }  // one past the highest bin
+  std::size_t cells() const noexcept { return cells_; }
+
+ private:
+  std::vector<BinRange> ranges_;
+  std::size_t bins_reach_ = 0;
+  std::size_t cells_ = 0;
+};
 
 struct OfdmEqualizer {
   using Input = cf32;
@@ -110,9 +127,9 @@ struct OfdmEqualizer {
   // What process() does, with only the bins of the ranges written, each to
   // its cell: the same channel update in pilot mode, the same values.  For
   // a receiver that keeps only some cells (the data cells): the others cost
-  // no division.  Short slices write nothing; a range outside the spectrum
-  // or the cells is a violated invariant.
-  void process_cells(std::span<const cf32> spectrum, std::span<const BinRange> ranges,
+  // no division.  A short spectrum writes nothing; bins outside the
+  // spectrum or fewer cells than the ranges fill are a violated invariant.
+  void process_cells(std::span<const cf32> spectrum, const CellRanges& ranges,
                      std::span<cf32> cells);
 
   // Selects a layout of `layouts` by key; absent: the default layout.  A key

@@ -349,8 +349,9 @@ TEST(OfdmEqualizer, CellsAreTheBinsOfProcess) {
   for (std::size_t len = 1, b = 60; len <= 9; b = (b + 17 * len) % 55, ++len)
     for (std::size_t k = 0; k < len; ++k) odd.push_back(b + k);
   for (const auto& bins : {grid.data_bins, odd}) {
-    const std::vector<BinRange> ranges = bin_ranges(bins);
-    ASSERT_LT(ranges.size(), bins.size());
+    const CellRanges ranges(bins);
+    ASSERT_LT(ranges.ranges().size(), bins.size());
+    ASSERT_EQ(ranges.cells(), bins.size());
     for (EqualizerMode mode : {EqualizerMode::PilotInterp, EqualizerMode::TrainingSymbol}) {
       OfdmEqualizer whole(cfg, mode), cells(cfg, mode);
       const std::vector<cf32> training = random_spectrum(20);
@@ -369,6 +370,10 @@ TEST(OfdmEqualizer, CellsAreTheBinsOfProcess) {
       }
       std::vector<cf32> few(bins.size() - 1);
       EXPECT_THROW(cells.process_cells(random_spectrum(30), ranges, few), core::Panic);
+      std::vector<std::size_t> past = bins;
+      past.back() = 64;  // one bin beyond the spectrum
+      std::vector<cf32> room(bins.size());
+      EXPECT_THROW(cells.process_cells(random_spectrum(30), CellRanges(past), room), core::Panic);
     }
   }
 }
