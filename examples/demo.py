@@ -161,19 +161,6 @@ def save_spectrum(png_path, freqs, psd, xlabel, title):
     print(f"  spectrum saved to {png_path}")
 
 
-def dvb_t(png_path):
-    fs = v.nb_bandwidth_fs("2mhz")
-    payload = rng.integers(0, 256, 2000, dtype=np.uint8)
-    frame = v.DvbTFrameMod(v.DvbTFrameParams("1/8", "qpsk", "1/2")).modulate(payload)
-    iq = frame.iq
-    print(f"DVB-T 2K, QPSK 1/2, guard 1/8 at {fs / 1e6:.6f} MS/s: {frame.n_symbols} symbols,"
-          f" {iq.size} samples ({iq.size / fs * 1e3:.1f} ms),"
-          f" {v.nb_bandwidth_occupied_hz('2mhz') / 1e6:.1f} MHz occupied")
-    # Averaged periodogram of 2048-sample segments, as a receiver would see it.
-    seg = iq[: iq.size // 2048 * 2048].reshape(-1, 2048)
-    psd = np.fft.fftshift((np.abs(np.fft.fft(seg * np.hanning(2048), axis=1)) ** 2).mean(axis=0))
-    save_spectrum(png_path, (np.arange(2048) - 1024) * fs / 2048 / 1e6, psd, "frequency (MHz)",
-                  "DVB-T 2K frame spectrum, 2 MHz channel")
 def ofdm_receive(png_path):
     fs, n_fft, cp = 1.0e6, 64, 16
     repeats, repeat_len = 4, 16
@@ -228,6 +215,53 @@ def ofdm_receive(png_path):
     print(f"  constellation saved to {png_path}")
 
 
+def dvb_t_receive():
+    fs = v.nb_bandwidth_fs("1m")
+    params = v.DvbTFrameParams("1/8", "qam16", "2/3")
+    payloads = [rng.integers(0, 256, 4000, dtype=np.uint8) for _ in range(3)]
+    frames = [v.DvbTFrameMod(params).modulate(p) for p in payloads]
+    n_symbols = frames[0].n_symbols
+    offset_hz = 3.02 * fs / 2048  # three carriers and a little
+    print(f"DVB-T stream: three 16-QAM 2/3 frames at {fs / 1e6:.3f} MS/s after a noise lead-in,"
+          f" {offset_hz:.0f} Hz offset, two paths, 20 dB SNR")
+    tx = np.concatenate([f.iq for f in frames])
+    power = np.mean(np.abs(tx) ** 2)
+    echo = np.zeros(16, np.complex64)
+    echo[0], echo[15] = 1.0, 0.3j
+    rx = np.convolve(tx, echo)[:tx.size]
+    rx = np.concatenate([np.zeros(7777, np.complex64), rx, np.zeros(3000, np.complex64)])
+    rx = rx * np.exp(2j * np.pi * offset_hz / fs * np.arange(rx.size))
+    rx = (rx + complex_noise(rx.size, power / 100)).astype(np.complex64)
+    stream = v.DvbTFrameStreamDemod(params, n_symbols, 4000, integer_cfo_correction=True)
+    outcomes, start = [], 0
+    while start < rx.size:
+        size = int(rng.integers(1, 60000))
+        outcomes += stream.feed_with_errors(rx[start:start + size])
+        start += size
+    outcomes += [(f, None) for f in stream.flush()]
+    received = [f for f, _ in outcomes if f is not None]
+    for i, f in enumerate(received):
+        match = i < len(payloads) and f.payload == payloads[i].tobytes()
+        print(f"  frame {i}: {len(f.payload)} bytes, {f.tps}, payload matches: {match}")
+    errors = [e for _, e in outcomes if e is not None]
+    print(f"  errors reported: {errors if errors else 'none'}; {stream.buffered} samples left")
+
+
+def dvb_t(png_path):
+    fs = v.nb_bandwidth_fs("2mhz")
+    payload = rng.integers(0, 256, 2000, dtype=np.uint8)
+    frame = v.DvbTFrameMod(v.DvbTFrameParams("1/8", "qpsk", "1/2")).modulate(payload)
+    iq = frame.iq
+    print(f"DVB-T 2K, QPSK 1/2, guard 1/8 at {fs / 1e6:.6f} MS/s: {frame.n_symbols} symbols,"
+          f" {iq.size} samples ({iq.size / fs * 1e3:.1f} ms),"
+          f" {v.nb_bandwidth_occupied_hz('2mhz') / 1e6:.1f} MHz occupied")
+    # Averaged periodogram of 2048-sample segments, as a receiver would see it.
+    seg = iq[: iq.size // 2048 * 2048].reshape(-1, 2048)
+    psd = np.fft.fftshift((np.abs(np.fft.fft(seg * np.hanning(2048), axis=1)) ** 2).mean(axis=0))
+    save_spectrum(png_path, (np.arange(2048) - 1024) * fs / 2048 / 1e6, psd, "frequency (MHz)",
+                  "DVB-T 2K frame spectrum, 2 MHz channel")
+
+
 if __name__ == "__main__":
     import pathlib
 
@@ -238,3 +272,4 @@ if __name__ == "__main__":
     ofdm(pathlib.Path(__file__).with_name("ofdm_spectrum.png"))
     ofdm_receive(pathlib.Path(__file__).with_name("ofdm_constellation.png"))
     dvb_t(pathlib.Path(__file__).with_name("dvb_t_spectrum.png"))
+    dvb_t_receive()

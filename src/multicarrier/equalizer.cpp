@@ -51,6 +51,38 @@ VATEL_INLINE void apply_channel_kernel_body(const float* y, const float* h, floa
   }
 }
 
+// The layout with pilots and targets ordered by key(bin) instead of the bin.
+template <class Key>
+PilotLayout build_ordered(std::span<const PilotBin> pilots, std::span<const std::size_t> targets,
+                          Key key) {
+  PilotLayout layout;
+  layout.pilots.assign(pilots.begin(), pilots.end());
+  std::stable_sort(layout.pilots.begin(), layout.pilots.end(),
+                   [&](const PilotBin& a, const PilotBin& b) { return key(a.bin) < key(b.bin); });
+  if (layout.pilots.empty()) return layout;
+
+  std::vector<std::size_t> sorted(targets.begin(), targets.end());
+  std::sort(sorted.begin(), sorted.end(),
+            [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+  layout.entries.reserve(sorted.size());
+  const std::vector<PilotBin>& p = layout.pilots;
+  std::size_t j = 0;
+  for (const std::size_t a : sorted) {
+    const auto ka = key(a);
+    while (j + 1 < p.size() && key(p[j + 1].bin) <= ka) ++j;
+    const std::size_t b = p[j].bin;
+    if (j + 1 < p.size() && key(b) < ka) {
+      const std::size_t c = p[j + 1].bin;
+      const float t = static_cast<float>(ka - key(b)) / static_cast<float>(key(c) - key(b));
+      layout.entries.push_back({a, b, c, t});
+    } else {
+      layout.entries.push_back({a, b, b, 0.0f});
+    }
+  }
+  layout.derive_runs();
+  return layout;
+}
+
 // The runs one after the other; within a run the pilot values are read
 // once, since the run writes neither bin.  Per value the same operations as
 // entry by entry: lower + t (upper - lower).
@@ -77,6 +109,7 @@ VATEL_AVX2_KERNEL(void, apply_weights_kernel, (const float* y, const float* w, f
                  (y, w, o, n))
 VATEL_AVX2_KERNEL(void, apply_channel_kernel, (const float* y, const float* h, float* o, std::size_t n),
                  (y, h, o, n))
+
 void interpolate_runs_kernel_portable(float* h, const InterpRun* runs, std::size_t n_runs,
                                       const float* t) {
   interpolate_runs_kernel_body(h, runs, n_runs, t);
@@ -176,30 +209,18 @@ void interpolate_runs_kernel(float* h, const InterpRun* runs, std::size_t n_runs
 
 PilotLayout PilotLayout::build(std::span<const PilotBin> pilots,
                                std::span<const std::size_t> targets) {
-  PilotLayout layout;
-  layout.pilots.assign(pilots.begin(), pilots.end());
-  std::stable_sort(layout.pilots.begin(), layout.pilots.end(),
-                   [](const PilotBin& a, const PilotBin& b) { return a.bin < b.bin; });
-  if (layout.pilots.empty()) return layout;
+  return build_ordered(pilots, targets, [](std::size_t bin) { return bin; });
+}
 
-  std::vector<std::size_t> sorted(targets.begin(), targets.end());
-  std::sort(sorted.begin(), sorted.end());
-  layout.entries.reserve(sorted.size());
-  const std::vector<PilotBin>& p = layout.pilots;
-  std::size_t j = 0;
-  for (const std::size_t a : sorted) {
-    while (j + 1 < p.size() && p[j + 1].bin <= a) ++j;
-    const std::size_t b = p[j].bin;
-    if (j + 1 < p.size() && b < a) {
-      const std::size_t c = p[j + 1].bin;
-      const float t = static_cast<float>(a - b) / static_cast<float>(c - b);
-      layout.entries.push_back({a, b, c, t});
-    } else {
-      layout.entries.push_back({a, b, b, 0.0f});
-    }
-  }
-  layout.derive_runs();
-  return layout;
+PilotLayout PilotLayout::build_in_carrier_order(std::span<const PilotBin> pilots,
+                                                std::span<const std::size_t> targets,
+                                                std::size_t n_fft) {
+  VATEL_ENSURE(n_fft > 0, "a carrier-order layout needs the FFT size");
+  const std::size_t half = n_fft / 2;
+  return build_ordered(pilots, targets, [half, n_fft](std::size_t bin) {
+    return bin < half ? static_cast<std::int64_t>(bin)
+                      : static_cast<std::int64_t>(bin) - static_cast<std::int64_t>(n_fft);
+  });
 }
 
 void PilotLayout::derive_runs() {

@@ -64,6 +64,14 @@ struct PilotLayout {
   // pilot's estimate; the others lie between two pilot bins.  No pilots: no
   // entries.  The runs are derived.
   static PilotLayout build(std::span<const PilotBin> pilots, std::span<const std::size_t> targets);
+  // The same in carrier order: bins from n_fft/2 up are the negative
+  // carriers, so targets next to DC interpolate between the pilots either
+  // side of it (a linear phase ramp across the band, such as a receive
+  // window back-off makes, is followed through DC), and the empty band
+  // around n_fft/2 is the outer edge.  Pilots are sorted by carrier.
+  static PilotLayout build_in_carrier_order(std::span<const PilotBin> pilots,
+                                            std::span<const std::size_t> targets,
+                                            std::size_t n_fft);
 
   void derive_runs();
   // True when the runs were derived from as many entries as there are.

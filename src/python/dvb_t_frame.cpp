@@ -1,9 +1,13 @@
 // Python classes and functions of DVB-T 2K: the parameter classes, the
-// numerology functions, and the frame and super-frame modulators.
+// numerology functions, the frame and super-frame modulators and the
+// receivers.
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "demodulate/dvb_t_frame.hpp"
+#include "demodulate/dvb_t_stream.hpp"
+#include "demodulate/dvb_t_super_frame.hpp"
 #include "modulate/dvb_t_frame.hpp"
 #include "modulate/dvb_t_super_frame.hpp"
 #include "multicarrier/config.hpp"
@@ -20,6 +24,24 @@ VATEL_PY_CLASS(vatel::modulate::DvbTFrame);
 VATEL_PY_CLASS(vatel::modulate::DvbTFrameMod);
 VATEL_PY_CLASS(vatel::modulate::DvbTSuperFrame);
 VATEL_PY_CLASS(vatel::modulate::DvbTSuperFrameMod);
+
+namespace dvb_t_frame {
+// What Python sees of a received frame: its payload and TPS word.
+struct PyDvbTRxFrame {
+  std::vector<std::uint8_t> payload;
+  waveform::dvb_t_tps::TpsWord tps;
+};
+struct PyDvbTRxSuperFrame {
+  std::vector<std::uint8_t> payload;
+  std::uint16_t cell_id = 0;
+};
+}  // namespace dvb_t_frame
+
+VATEL_PY_CLASS(dvb_t_frame::PyDvbTRxFrame);
+VATEL_PY_CLASS(dvb_t_frame::PyDvbTRxSuperFrame);
+VATEL_PY_CLASS(vatel::demodulate::dvb_t_frame::DvbTFrameDemod);
+VATEL_PY_CLASS(vatel::demodulate::dvb_t_super_frame::DvbTSuperFrameDemod);
+VATEL_PY_CLASS(vatel::demodulate::dvb_t_stream::DvbTFrameStreamDemod);
 
 namespace dvb_t_frame {
 
@@ -310,6 +332,170 @@ const ClassDefBase& dvb_t_super_frame_params() {
   return def;
 }
 
+// Receivers.
+
+namespace {
+
+using ::vatel::demodulate::dvb_t_frame::DvbTFrameDemod;
+using ::vatel::demodulate::dvb_t_frame::DvbTRxError;
+using ::vatel::demodulate::dvb_t_frame::DvbTRxFrame;
+using ::vatel::demodulate::dvb_t_frame::DvbTRxOutcome;
+using ::vatel::demodulate::dvb_t_stream::DvbTFrameStreamDemod;
+using ::vatel::demodulate::dvb_t_super_frame::DvbTSuperFrameDemod;
+
+PyDvbTRxFrame python_frame(DvbTRxFrame&& f) { return {std::move(f.payload), f.tps}; }
+
+Bytes rx_frame_payload(const PyDvbTRxFrame& f) { return {f.payload}; }
+TpsWord rx_frame_tps(const PyDvbTRxFrame& f) { return f.tps; }
+Bytes rx_super_frame_payload(const PyDvbTRxSuperFrame& f) { return {f.payload}; }
+std::uint64_t rx_super_frame_cell_id(const PyDvbTRxSuperFrame& f) { return f.cell_id; }
+
+DvbTFrameDemod new_frame_demod(const DvbTFrameParams& params) { return DvbTFrameDemod(params); }
+
+core::Result<PyDvbTRxFrame> frame_decode(const DvbTFrameDemod& d, std::span<const cf32> iq,
+                                         std::uint64_t n_symbols, std::uint64_t payload_len) {
+  DvbTRxOutcome r = d.decode(iq, n_symbols, payload_len);
+  if (auto* e = std::get_if<DvbTRxError>(&r))
+    return core::error(std::string(::vatel::demodulate::dvb_t_frame::display_text(*e)));
+  return python_frame(std::get<DvbTRxFrame>(std::move(r)));
+}
+
+template <class D>
+D with_integer_cfo_correction(const D& d, bool on) { return d.with_integer_cfo_correction(on); }
+template <class D>
+D with_rx_window_backoff(const D& d, std::uint64_t backoff) {
+  return d.with_rx_window_backoff(backoff);
+}
+template <class D>
+bool integer_cfo_correction_of(const D& d) { return d.integer_cfo_correction(); }
+template <class D>
+std::uint64_t rx_window_backoff_of(const D& d) { return d.rx_window_backoff(); }
+
+DvbTSuperFrameDemod new_super_frame_demod(const DvbTSuperFrameParams& params) {
+  return DvbTSuperFrameDemod(params);
+}
+
+core::Result<PyDvbTRxSuperFrame> super_frame_decode(const DvbTSuperFrameDemod& d,
+                                                    std::span<const cf32> iq,
+                                                    std::uint64_t symbols_per_frame,
+                                                    const std::array<std::uint64_t, 4>& lens) {
+  auto r = d.decode(iq, symbols_per_frame, lens);
+  if (!r) return r.error();
+  return PyDvbTRxSuperFrame{std::move(r.value().payload), r.value().cell_id};
+}
+
+core::Result<DvbTFrameStreamDemod> new_stream(const DvbTFrameParams& params,
+                                              std::uint64_t n_symbols, std::uint64_t payload_len,
+                                              bool integer_cfo_correction,
+                                              std::uint64_t rx_window_backoff) {
+  return DvbTFrameStreamDemod::create(params, n_symbols, payload_len, integer_cfo_correction,
+                                      rx_window_backoff);
+}
+
+std::vector<PyDvbTRxFrame> frames_only(std::vector<DvbTRxOutcome>&& outcomes) {
+  std::vector<PyDvbTRxFrame> frames;
+  for (DvbTRxOutcome& o : outcomes)
+    if (auto* f = std::get_if<DvbTRxFrame>(&o)) frames.push_back(python_frame(std::move(*f)));
+  return frames;
+}
+
+using Attempt = std::pair<std::optional<PyDvbTRxFrame>, std::optional<std::string>>;
+
+std::vector<PyDvbTRxFrame> stream_feed(DvbTFrameStreamDemod& s, std::span<const cf32> iq) {
+  return frames_only(s.feed(iq));
+}
+
+std::vector<Attempt> stream_feed_with_errors(DvbTFrameStreamDemod& s, std::span<const cf32> iq) {
+  std::vector<Attempt> attempts;
+  for (DvbTRxOutcome& o : s.feed(iq)) {
+    Attempt& a = attempts.emplace_back();
+    if (auto* f = std::get_if<DvbTRxFrame>(&o))
+      a.first = python_frame(std::move(*f));
+    else
+      a.second = std::string(::vatel::demodulate::dvb_t_frame::display_text(std::get<DvbTRxError>(o)));
+  }
+  return attempts;
+}
+
+std::vector<PyDvbTRxFrame> stream_flush(DvbTFrameStreamDemod& s) { return frames_only(s.flush()); }
+void stream_clear(DvbTFrameStreamDemod& s) { s.clear(); }
+std::uint64_t stream_buffered(const DvbTFrameStreamDemod& s) { return s.buffered(); }
+
+}  // namespace
+
+const ClassDefBase& dvb_t_rx_frame() {
+  static const ClassDef<PyDvbTRxFrame> def =
+      ClassDef<PyDvbTRxFrame>::make("DvbTRxFrame", "A received DVB-T frame: payload and TPS word.")
+          .prop<&rx_frame_payload>("payload")
+          .prop<&rx_frame_tps>("tps");
+  return def;
+}
+
+const ClassDefBase& dvb_t_frame_demod() {
+  static const ClassDef<DvbTFrameDemod> def =
+      ClassDef<DvbTFrameDemod>::make(
+          "DvbTFrameDemod(params)",
+          "DVB-T 2K frame demodulator: guard-interval acquisition, TPS, pilot equalisation "
+          "and the fixed DVB-T decoding chain.")
+          .init<&new_frame_demod>()
+          .def<&frame_decode>("decode($self, iq, n_symbols, payload_len)",
+                              "One frame's payload and TPS word; ValueError on failure.")
+          .def<&with_integer_cfo_correction<DvbTFrameDemod>>(
+              "with_integer_cfo_correction($self, on)",
+              "A copy that searches a whole-carrier offset (-32 ..= 32) first.")
+          .def<&with_rx_window_backoff<DvbTFrameDemod>>(
+              "with_rx_window_backoff($self, backoff)",
+              "A copy whose FFT window starts this many samples early (at most cp_len).")
+          .prop<&integer_cfo_correction_of<DvbTFrameDemod>>("integer_cfo_correction")
+          .prop<&rx_window_backoff_of<DvbTFrameDemod>>("rx_window_backoff");
+  return def;
+}
+
+const ClassDefBase& dvb_t_rx_super_frame() {
+  static const ClassDef<PyDvbTRxSuperFrame> def =
+      ClassDef<PyDvbTRxSuperFrame>::make("DvbTRxSuperFrame",
+                                         "A received DVB-T super-frame: payload and cell id.")
+          .prop<&rx_super_frame_payload>("payload")
+          .prop<&rx_super_frame_cell_id>("cell_id");
+  return def;
+}
+
+const ClassDefBase& dvb_t_super_frame_demod() {
+  static const ClassDef<DvbTSuperFrameDemod> def =
+      ClassDef<DvbTSuperFrameDemod>::make(
+          "DvbTSuperFrameDemod(params)",
+          "DVB-T super-frame demodulator: four frames numbered 0 to 3 and their cell id.")
+          .init<&new_super_frame_demod>()
+          .def<&super_frame_decode>("decode($self, iq, symbols_per_frame, frame_payload_lens)",
+                                    "The four payloads concatenated and the cell id.")
+          .def<&with_integer_cfo_correction<DvbTSuperFrameDemod>>(
+              "with_integer_cfo_correction($self, on)")
+          .def<&with_rx_window_backoff<DvbTSuperFrameDemod>>("with_rx_window_backoff($self, backoff)")
+          .prop<&integer_cfo_correction_of<DvbTSuperFrameDemod>>("integer_cfo_correction")
+          .prop<&rx_window_backoff_of<DvbTSuperFrameDemod>>("rx_window_backoff");
+  return def;
+}
+
+const ClassDefBase& dvb_t_frame_stream_demod() {
+  static const ClassDef<DvbTFrameStreamDemod> def =
+      ClassDef<DvbTFrameStreamDemod>::make(
+          "DvbTFrameStreamDemod(params, n_symbols, payload_len, integer_cfo_correction=False, "
+          "rx_window_backoff=0)",
+          "DVB-T stream receiver for frames of one symbol count and payload length, fed IQ "
+          "in pieces of any size.")
+          .init<&new_stream>()
+          .def<&stream_feed>("feed($self, iq)", "The frames decoded after appending iq.")
+          .def<&stream_feed_with_errors>(
+              "feed_with_errors($self, iq)",
+              "Every decode attempt as (frame, None) or (None, message).")
+          .def<&stream_flush>("flush($self)", "The frames the buffer still holds whole.")
+          .def<&stream_clear>("clear($self)", "Empties the buffer.")
+          .prop<&stream_buffered>("buffered")
+          .prop<&rx_window_backoff_of<DvbTFrameStreamDemod>>("rx_window_backoff")
+          .prop<&integer_cfo_correction_of<DvbTFrameStreamDemod>>("integer_cfo_correction");
+  return def;
+}
+
 namespace {
 
 const FunctionDef& nb_bandwidth_fs_def() {
@@ -355,10 +541,15 @@ const FunctionDef& dvb_t_tx_lowpass_fits_guard_def() {
 }  // namespace
 
 bool register_module(PyObject* module) {
+  // The registration order: frame classes, then super-frame classes, then
+  // the stream receiver, then the functions.
   return add_class(module, dvb_t_frame_params()) && add_class(module, dvb_t_frame()) &&
-         add_class(module, tps_word()) && add_class(module, dvb_t_frame_mod()) &&
+         add_class(module, dvb_t_rx_frame()) && add_class(module, tps_word()) &&
+         add_class(module, dvb_t_frame_mod()) && add_class(module, dvb_t_frame_demod()) &&
          add_class(module, dvb_t_super_frame_params()) && add_class(module, dvb_t_super_frame()) &&
-         add_class(module, dvb_t_super_frame_mod()) &&
+         add_class(module, dvb_t_rx_super_frame()) && add_class(module, dvb_t_super_frame_mod()) &&
+         add_class(module, dvb_t_super_frame_demod()) &&
+         add_class(module, dvb_t_frame_stream_demod()) &&
          add_function(module, nb_bandwidth_fs_def()) &&
          add_function(module, nb_bandwidth_occupied_hz_def()) &&
          add_function(module, dvb_t_cp_len_def()) &&

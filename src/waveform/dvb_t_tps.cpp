@@ -161,6 +161,14 @@ std::optional<TpsBits> tps_correct(const TpsBits& received) noexcept {
   return s;
 }
 
+bool tps_has_sync_word(const TpsBits& bits) noexcept {
+  // 0011 0101 1110 1110, s1 first.
+  constexpr std::uint16_t kSync = 0x35EE;
+  std::uint16_t w = 0;
+  for (std::size_t i = 1; i <= 16; ++i) w = static_cast<std::uint16_t>((w << 1) | (bits[i] & 1u));
+  return w == kSync || w == static_cast<std::uint16_t>(~kSync);
+}
+
 std::optional<TpsWord> tps_decode(const TpsBits& received) noexcept {
   const std::optional<TpsBits> corrected = tps_correct(received);
   if (!corrected) return std::nullopt;
@@ -193,7 +201,10 @@ void TpsReceiver::push(std::span<const cf32> spectrum) {
   bits_[count_] = count_ == 0 ? 0 : tps_differential_bit(now, prev_);
   prev_ = now;
   if (++count_ < kTpsBits) return;
-  if (!word_) word_ = tps_decode(bits_);
+  if (!word_) {
+    const std::optional<TpsBits> corrected = tps_correct(bits_);
+    if (corrected && tps_has_sync_word(*corrected)) word_ = tps_decode(*corrected);
+  }
   count_ = 0;
 }
 

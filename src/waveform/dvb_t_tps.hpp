@@ -63,6 +63,9 @@ std::uint8_t tps_differential_bit(std::span<const cf32, kTpsCount> now,
 // The word with up to two errors in s1 ..= s67 corrected (s0 is ignored),
 // or nothing when it is uncorrectable.
 std::optional<TpsBits> tps_correct(const TpsBits& bits) noexcept;
+// True when s1 ..= s16 is the synchronisation word of an even frame or its
+// complement (that of an odd frame).
+bool tps_has_sync_word(const TpsBits& bits) noexcept;
 // Corrects up to two errors in s1 ..= s67 (s0 is ignored) and reads the
 // fields; nothing when the word is uncorrectable or names a constellation or
 // code rate that does not exist.
@@ -70,7 +73,10 @@ std::optional<TpsWord> tps_decode(const TpsBits& bits) noexcept;
 
 // The receiver's collection of TPS bits over a frame: one bit per symbol
 // from the TPS bins of its spectrum (after the FFT, before equalisation),
-// a decoding attempt after every 68 symbols until one succeeds.
+// a decoding attempt after every 68 symbols until one succeeds.  A block is
+// accepted only when its corrected word carries the synchronisation word:
+// the all-zero word is a BCH codeword too, and silence, a DC level or
+// non-finite samples decide every bit as 0.
 class TpsReceiver {
  public:
   // The bins of a received symbol's 2048-bin spectrum.

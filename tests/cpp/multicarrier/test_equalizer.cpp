@@ -75,6 +75,47 @@ TEST(PilotLayout, InterpolatesInBinOrderAcrossTheEmptyBand) {
     EXPECT_LT(layout.entries[i - 1].target, layout.entries[i].target);
 }
 
+TEST(PilotLayout, CarrierOrderInterpolatesThroughDc) {
+  // The same 64-point plan: pilots at carriers -21, -7, 7, 21.
+  const std::vector<PilotBin> pilots = {{7, 1}, {21, 1}, {43, 1}, {57, 1}};
+  std::vector<std::size_t> targets;
+  for (auto [a, b] : {std::pair{0, 6}, {8, 20}, {22, 27}, {37, 42}, {44, 56}, {58, 63}})
+    for (std::size_t k : range(a, b)) targets.push_back(k);
+  const PilotLayout layout = PilotLayout::build_in_carrier_order(pilots, targets, 64);
+  ASSERT_EQ(layout.entries.size(), targets.size());
+  EXPECT_EQ(layout.pilots[0].bin, 43u);  // carrier -21 first
+  struct Want { std::size_t target, lower, upper; float t; };
+  const Want wants[] = {
+      {0, 57, 7, 0.5f},  {1, 57, 7, 8.0f / 14.0f}, {63, 57, 7, 6.0f / 14.0f},  // across DC
+      {14, 7, 21, 0.5f}, {50, 43, 57, 0.5f},
+      {24, 21, 21, 0.0f}, {42, 43, 43, 0.0f},  // the outer edges copy
+  };
+  for (const Want& w : wants) {
+    const auto it = std::find_if(layout.entries.begin(), layout.entries.end(),
+                                 [&](const InterpEntry& e) { return e.target == w.target; });
+    ASSERT_NE(it, layout.entries.end()) << w.target;
+    EXPECT_EQ(*it, (InterpEntry{w.target, w.lower, w.upper, w.t})) << w.target;
+  }
+  // A phase ramp over the carriers (what a window back-off makes) is
+  // reproduced exactly at pilots and closely between them.
+  OfdmEqualizer eq(config(), EqualizerMode::PilotInterp);
+  eq.layouts.push_back({0, layout});
+  eq.symbol_index = 0;
+  std::vector<cf32> y(64, cf32{}), out(64);
+  auto ramp = [](std::size_t bin) {
+    const double c = bin < 32 ? double(bin) : double(bin) - 64.0;
+    return std::polar(1.0f, static_cast<float>(0.05 * c));
+  };
+  for (std::size_t k : targets) y[k] = ramp(k);
+  for (const PilotBin& p : pilots) y[p.bin] = ramp(p.bin);
+  eq.process(y, out);
+  for (std::size_t k : {0ul, 1ul, 63ul, 14ul}) EXPECT_LT(std::abs(out[k] - cf32{1, 0}), 0.07f) << k;
+  // In bin order the bins next to DC copy one pilot and keep the ramp's phase.
+  eq.layouts[0].second = PilotLayout::build(pilots, targets);
+  eq.process(y, out);
+  EXPECT_GT(std::abs(out[1] - cf32{1, 0}), 0.25f);
+}
+
 TEST(PilotLayout, EdgeCasesOfThePilotList) {
   const std::vector<std::size_t> targets = {30, 2, 14, 21, 40};
   {  // one pilot: every target copies it
@@ -254,10 +295,11 @@ void expect_same_bits(std::span<const cf32> a, std::span<const cf32> b, const ch
   }
 }
 
-// A layout over n bins from unsorted pilots (repeated bins among them) and
-// a random subset of targets, which may sit on pilots, repeat, or lie
-// below the first pilot, above the last, or between two.
-PilotLayout random_layout(std::mt19937& gen, std::size_t n) {
+// A layout over n bins, in bin or in carrier order, from unsorted pilots
+// (repeated bins among them) and a random subset of targets, which may sit
+// on pilots, repeat, or lie below the first pilot, above the last, or
+// between two.
+PilotLayout random_layout(std::mt19937& gen, std::size_t n, bool carrier_order = false) {
   std::uniform_int_distribution<std::size_t> bin(0, n - 1);
   std::vector<PilotBin> pilots(std::uniform_int_distribution<std::size_t>(0, 12)(gen));
   for (PilotBin& p : pilots) p = {bin(gen), {1.0f, 0.0f}};
@@ -268,7 +310,8 @@ PilotLayout random_layout(std::mt19937& gen, std::size_t n) {
     if (gen() % 8 < keep) targets.push_back(k);
   for (std::size_t i = 0; i < 3 && !targets.empty(); ++i) targets.push_back(targets[gen() % targets.size()]);
   std::shuffle(targets.begin(), targets.end(), gen);
-  return PilotLayout::build(pilots, targets);
+  return carrier_order ? PilotLayout::build_in_carrier_order(pilots, targets, n)
+                       : PilotLayout::build(pilots, targets);
 }
 
 }  // namespace
@@ -278,7 +321,7 @@ TEST(PilotLayout, RunsInterpolateAsTheEntriesDo) {
   std::size_t merged = 0;
   for (int trial = 0; trial < 400; ++trial) {
     const std::size_t n = 1 + gen() % 300;
-    const PilotLayout layout = random_layout(gen, n);
+    const PilotLayout layout = random_layout(gen, n, trial % 2 == 1);
     ASSERT_TRUE(layout.runs_cover_entries());
     merged += layout.entries.size() - layout.runs.size();
     std::vector<cf32> a = random_spectrum(gen(), n);
@@ -308,7 +351,7 @@ TEST(OfdmEqualizer, LayoutWithoutRunsGivesTheSameBits) {
   const OfdmConfig cfg = config();
   OfdmEqualizer fast(cfg, EqualizerMode::PilotInterp), slow(cfg, EqualizerMode::PilotInterp);
   for (int trial = 0; trial < 50; ++trial) {
-    PilotLayout layout = random_layout(gen, 64);
+    PilotLayout layout = random_layout(gen, 64, trial % 2 == 1);
     PilotLayout bare{layout.pilots, layout.entries, {}, {}};
     ASSERT_EQ(bare.runs_cover_entries(), layout.entries.empty());
     fast.layouts = {{1, std::move(layout)}};

@@ -149,3 +149,31 @@ TEST(DvbTTps, KeyingAndDifferentialReceptionRoundTrip) {
   const std::array<cf32, 17> zero{};
   EXPECT_EQ(tps_differential_bit(zero, zero), 0);
 }
+
+namespace vatel::waveform::dvb_t_tps {
+namespace {
+
+TEST(DvbTTps, ReceiverAcceptsOnlyBlocksWithTheSynchronisationWord) {
+  // Silence decides every bit 0: the all-zero word is a codeword, but not a
+  // TPS block.
+  TpsReceiver silent;
+  const std::vector<cf32> zeros(2048);
+  for (std::size_t sym = 0; sym < 136; ++sym) silent.push(zeros);
+  EXPECT_FALSE(silent.word().has_value());
+  EXPECT_TRUE(tps_correct(TpsBits{}).has_value());
+  EXPECT_FALSE(tps_has_sync_word(TpsBits{}));
+  // Even and odd frames carry the word and its complement; two errors in the
+  // word are corrected before the test.
+  for (std::uint8_t f : {0, 1}) {
+    TpsBits word = tps_encode({dvb_t::DvbTGuard::G1_4, dvb_t::ConstellationOrder::Qam16,
+                               fec::PunctureRate::R2_3, f, 9});
+    EXPECT_TRUE(tps_has_sync_word(word));
+    word[3] ^= 1;
+    word[12] ^= 1;
+    EXPECT_FALSE(tps_has_sync_word(word));
+    EXPECT_TRUE(tps_has_sync_word(*tps_correct(word)));
+  }
+}
+
+}  // namespace
+}  // namespace vatel::waveform::dvb_t_tps
