@@ -181,7 +181,8 @@ OfdmDemod::OfdmDemod(const multicarrier::OfdmConfig& cfg, multicarrier::Equalize
       cp_len_(cfg.plan.cp_len),
       samples_per_symbol_(cfg.samples_per_ofdm_symbol()),
       spectrum_(cfg.plan.n_fft),
-      equalized_(cfg.plan.n_fft) {}
+      equalized_(cfg.plan.n_fft),
+      data_ranges_(extract_.data_bins()) {}
 
 core::Result<void> OfdmDemod::transform(std::span<const cf32> iq, const char* method) {
   if (iq.size() < samples_per_symbol_)
@@ -200,8 +201,14 @@ core::Result<void> OfdmDemod::demodulate(std::span<const cf32> iq, std::span<cf3
                "OfdmDemod: output room for " + std::to_string(soft.size()) + " cells and " +
                    std::to_string(bits.size()) + " bits");
   if (auto r = transform(iq, "demodulate"); !r) return r;
-  equalizer_.process(spectrum_, equalized_);
-  extract_.extract(equalized_, soft);
+  // In pilot mode each output bin costs two divisions, so only the data
+  // cells are equalised, straight into their places.
+  if (equalizer_.mode == multicarrier::EqualizerMode::PilotInterp) {
+    equalizer_.process_cells(spectrum_, data_ranges_, soft);
+  } else {
+    equalizer_.process(spectrum_, equalized_);
+    extract_.extract(equalized_, soft);
+  }
   decide_cells(cfg_.constellation, soft.first(data_carriers_), bits.data());
   return {};
 }

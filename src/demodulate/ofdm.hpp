@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "core/block.hpp"
 #include "core/result.hpp"
@@ -115,6 +116,7 @@ class OfdmDemod {
   std::size_t samples_per_symbol_;
   multicarrier::AlignedSamples spectrum_;
   multicarrier::AlignedSamples equalized_;
+  multicarrier::CellRanges data_ranges_;  // the data bins, cell by cell
 };
 
 }  // namespace vatel::demodulate::ofdm

@@ -33,13 +33,36 @@ struct InterpEntry {
   friend bool operator==(const InterpEntry&, const InterpEntry&) = default;
 };
 
+// Consecutive entries on consecutive target bins between one pair of pilot
+// bins, neither of which is among those targets: nothing the run writes is
+// read by it, so it is computed as one linear ramp, which vectorises.
+struct InterpRun {
+  std::size_t first = 0;   // index of its first entry
+  std::size_t count = 0;   // entries first .. first + count - 1
+  std::size_t target = 0;  // target of the first entry; the others follow it
+  std::size_t lower = 0;
+  std::size_t upper = 0;
+};
+
 struct PilotLayout {
   std::vector<PilotBin> pilots;      // sorted by bin; equal bins keep their order
   std::vector<InterpEntry> entries;  // one per target, ascending target
 
+  // The entries regrouped for the per-symbol loop, derived from `entries`
+  // by derive_runs(): their fractions in entry order, and the runs covering
+  // them in order.  A layout whose runs do not cover as many entries as it
+  // has (assembled field by field, or entries added later) is interpolated
+  // entry by entry; code that rewrites entries in place derives them again.
+  std::vector<float> fractions;
+  std::vector<InterpRun> runs;
+  // One past the highest bin the runs touch, so that one comparison per
+  // symbol checks them all; set by derive_runs(), and at the maximum
+  // (checked run by run) until then.
+  std::size_t runs_reach = SIZE_MAX;
+
   // Targets below the first pilot, above the last, or on a pilot copy that
   // pilot's estimate; the others lie between two pilot bins.  No pilots: no
-  // entries.
+  // entries.  The runs are derived.
   static PilotLayout build(std::span<const PilotBin> pilots, std::span<const std::size_t> targets);
   // The same in carrier order: bins from n_fft/2 up are the negative
   // carriers, so targets next to DC interpolate between the pilots either
@@ -49,11 +72,47 @@ struct PilotLayout {
   static PilotLayout build_in_carrier_order(std::span<const PilotBin> pilots,
                                             std::span<const std::size_t> targets,
                                             std::size_t n_fft);
+
+  void derive_runs();
+  // True when the runs were derived from as many entries as there are.
+  bool runs_cover_entries() const noexcept;
 };
+
+// H[target] = H[lower] + t (H[upper] - H[lower]) for each entry in order,
+// over an estimate of n bins: through the runs when they cover the entries,
+// else entry by entry (the reference).  Both give the same bits.  A bin
+// outside the n is a violated invariant, raised after the entries before it
+// have been applied.
+void interpolate_channel(const PilotLayout& layout, cf32* h, std::size_t n);
+void interpolate_channel_by_entry(const PilotLayout& layout, std::size_t from, cf32* h,
+                                  std::size_t n);
 
 // A weight or inverse channel is only formed for a magnitude of at least
 // 1e-3: a weaker bin is taken as empty and comes out as 0.
 inline constexpr float kMinChannelPower = 0.000001f;
+
+// Bins bin .. bin + count - 1 of a spectrum to cells cell .. cell + count - 1.
+struct BinRange {
+  std::size_t bin = 0;
+  std::size_t count = 0;
+  std::size_t cell = 0;
+};
+
+// Cell i of bins[i], as ranges: the list cut where the bins stop running
+// consecutively.  Fixed once made, so that its extent is checked once per
+// use rather than range by range.
+class CellRanges {
+ public:
+  explicit CellRanges(std::span<const std::size_t> bins);
+  std::span<const BinRange> ranges() const noexcept { return ranges_; }
+  std::size_t bins_reach() const noexcept { return bins_reach_; }  // one past the highest bin
+  std::size_t cells() const noexcept { return cells_; }
+
+ private:
+  std::vector<BinRange> ranges_;
+  std::size_t bins_reach_ = 0;
+  std::size_t cells_ = 0;
+};
 
 struct OfdmEqualizer {
   using Input = cf32;
@@ -73,6 +132,14 @@ struct OfdmEqualizer {
   // invariant).
   std::size_t process(std::span<const cf32> spectrum, std::span<cf32> out);
 
+  // What process() does, with only the bins of the ranges written, each to
+  // its cell: the same channel update in pilot mode, the same values.  For
+  // a receiver that keeps only some cells (the data cells): the others cost
+  // no division.  A short spectrum writes nothing; bins outside the
+  // spectrum or fewer cells than the ranges fill are a violated invariant.
+  void process_cells(std::span<const cf32> spectrum, const CellRanges& ranges,
+                     std::span<cf32> cells);
+
   // Selects a layout of `layouts` by key; absent: the default layout.  A key
   // not in `layouts` leaves the estimate of earlier symbols in force.
   std::optional<std::size_t> symbol_index;
@@ -85,6 +152,8 @@ struct OfdmEqualizer {
 
  private:
   const PilotLayout* chosen_layout() const noexcept;
+  // Pilot mode: H at the pilots and targets of the chosen layout.
+  void update_channel(std::span<const cf32> spectrum);
   std::vector<cf32> training_;  // the first n_fft training-sequence values
 };
 
@@ -99,5 +168,19 @@ void apply_weights_kernel_avx2(const float* y, const float* w, float* o, std::si
 void apply_channel_kernel(const float* y, const float* h, float* o, std::size_t n);
 void apply_channel_kernel_portable(const float* y, const float* h, float* o, std::size_t n);
 void apply_channel_kernel_avx2(const float* y, const float* h, float* o, std::size_t n);
+// apply_channel_kernel over each range, y and h indexed by bin, o by cell.
+void apply_channel_ranges_kernel(const float* y, const float* h, const BinRange* ranges,
+                                 std::size_t n_ranges, float* o);
+void apply_channel_ranges_kernel_portable(const float* y, const float* h, const BinRange* ranges,
+                                          std::size_t n_ranges, float* o);
+void apply_channel_ranges_kernel_avx2(const float* y, const float* h, const BinRange* ranges,
+                                      std::size_t n_ranges, float* o);
+// The runs in order over interleaved components h (bins checked by the
+// caller), fractions as in PilotLayout.
+void interpolate_runs_kernel(float* h, const InterpRun* runs, std::size_t n_runs, const float* t);
+void interpolate_runs_kernel_portable(float* h, const InterpRun* runs, std::size_t n_runs,
+                                      const float* t);
+void interpolate_runs_kernel_avx2(float* h, const InterpRun* runs, std::size_t n_runs,
+                                  const float* t);
 
 }  // namespace vatel::multicarrier

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -276,3 +279,166 @@ TEST(OfdmEqualizer, KernelBuildsGiveTheSameBits) {
   EXPECT_EQ(a[5], cf32(0, 0));
 }
 
+
+namespace {
+
+// Same bits, or NaN on both sides (an infinite channel gives NaN, whose
+// payload is not part of the result).
+void expect_same_bits(std::span<const cf32> a, std::span<const cf32> b, const char* what) {
+  ASSERT_EQ(a.size(), b.size());
+  const auto* x = reinterpret_cast<const float*>(a.data());
+  const auto* y = reinterpret_cast<const float*>(b.data());
+  for (std::size_t k = 0; k < 2 * a.size(); ++k) {
+    if (std::isnan(x[k]) && std::isnan(y[k])) continue;
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(x[k]), std::bit_cast<std::uint32_t>(y[k]))
+        << what << " bin " << k / 2 << (k % 2 ? " im" : " re");
+  }
+}
+
+// A layout over n bins, in bin or in carrier order, from unsorted pilots
+// (repeated bins among them) and a random subset of targets, which may sit
+// on pilots, repeat, or lie below the first pilot, above the last, or
+// between two.
+PilotLayout random_layout(std::mt19937& gen, std::size_t n, bool carrier_order = false) {
+  std::uniform_int_distribution<std::size_t> bin(0, n - 1);
+  std::vector<PilotBin> pilots(std::uniform_int_distribution<std::size_t>(0, 12)(gen));
+  for (PilotBin& p : pilots) p = {bin(gen), {1.0f, 0.0f}};
+  if (pilots.size() > 2 && gen() % 2) pilots[1].bin = pilots[0].bin;
+  std::vector<std::size_t> targets;
+  const unsigned keep = 1 + gen() % 8;  // of 8 bins
+  for (std::size_t k = 0; k < n; ++k)
+    if (gen() % 8 < keep) targets.push_back(k);
+  for (std::size_t i = 0; i < 3 && !targets.empty(); ++i) targets.push_back(targets[gen() % targets.size()]);
+  std::shuffle(targets.begin(), targets.end(), gen);
+  return carrier_order ? PilotLayout::build_in_carrier_order(pilots, targets, n)
+                       : PilotLayout::build(pilots, targets);
+}
+
+}  // namespace
+
+TEST(PilotLayout, RunsInterpolateAsTheEntriesDo) {
+  std::mt19937 gen(11);
+  std::size_t merged = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    const std::size_t n = 1 + gen() % 300;
+    const PilotLayout layout = random_layout(gen, n, trial % 2 == 1);
+    ASSERT_TRUE(layout.runs_cover_entries());
+    merged += layout.entries.size() - layout.runs.size();
+    std::vector<cf32> a = random_spectrum(gen(), n);
+    if (trial % 10 == 0 && n > 2) a[gen() % n] = {INFINITY, 1.0f};
+    std::vector<cf32> b = a;
+    interpolate_channel(layout, a.data(), n);
+    interpolate_channel_by_entry(layout, 0, b.data(), n);
+    expect_same_bits(a, b, "runs against entries");
+  }
+  EXPECT_GT(merged, 10000u);  // the runs did group entries
+
+  // Entries reaching past the estimate: both stop at the same entry, having
+  // applied the same ones before it.
+  const std::vector<PilotBin> pilots = {{3, 1}, {20, 1}, {40, 1}};
+  const PilotLayout layout = PilotLayout::build(pilots, range(0, 50));
+  std::vector<cf32> a = random_spectrum(12, 45), b = a;
+  EXPECT_THROW(interpolate_channel(layout, a.data(), 45), core::Panic);
+  EXPECT_THROW(interpolate_channel_by_entry(layout, 0, b.data(), 45), core::Panic);
+  expect_same_bits(a, b, "stopped");
+  EXPECT_NE(a[44], random_spectrum(12, 45)[44]);  // written before the stop
+}
+
+TEST(OfdmEqualizer, LayoutWithoutRunsGivesTheSameBits) {
+  // A layout put together field by field has no runs and goes entry by
+  // entry; one from build() goes by runs.  The estimate and the output agree.
+  std::mt19937 gen(13);
+  const OfdmConfig cfg = config();
+  OfdmEqualizer fast(cfg, EqualizerMode::PilotInterp), slow(cfg, EqualizerMode::PilotInterp);
+  for (int trial = 0; trial < 50; ++trial) {
+    PilotLayout layout = random_layout(gen, 64, trial % 2 == 1);
+    PilotLayout bare{layout.pilots, layout.entries, {}, {}};
+    ASSERT_EQ(bare.runs_cover_entries(), layout.entries.empty());
+    fast.layouts = {{1, std::move(layout)}};
+    slow.layouts = {{1, std::move(bare)}};
+    fast.symbol_index = slow.symbol_index = trial % 3 == 2 ? std::nullopt : std::optional<std::size_t>(1);
+    const std::vector<cf32> y = random_spectrum(gen(), 64);
+    std::vector<cf32> a(64), b(64);
+    fast.process(y, a);
+    slow.process(y, b);
+    expect_same_bits(fast.channel, slow.channel, "estimate");
+    expect_same_bits(a, b, "output");
+  }
+}
+
+TEST(OfdmEqualizer, RunKernelBuildsGiveTheSameBits) {
+  if (!core::cpu_has_fma()) GTEST_SKIP() << "no AVX2/FMA on this CPU";
+  // Runs of every length from 1 to 20, so every remainder of the groups.
+  std::mt19937 gen(14);
+  std::vector<PilotBin> pilots;
+  for (std::size_t b = 0, gap = 1; b < 240; b += ++gap % 21 + 1) pilots.push_back({b, {1, 0}});
+  const PilotLayout layout = PilotLayout::build(pilots, range(0, 255));
+  std::vector<cf32> a = random_spectrum(15, 256);
+  a[pilots[4].bin] = {INFINITY, 0.0f};
+  std::vector<cf32> b = a;
+  const auto f = [](std::vector<cf32>& v) { return reinterpret_cast<float*>(v.data()); };
+  interpolate_runs_kernel_portable(f(a), layout.runs.data(), layout.runs.size(), layout.fractions.data());
+  interpolate_runs_kernel_avx2(f(b), layout.runs.data(), layout.runs.size(), layout.fractions.data());
+  expect_same_bits(a, b, "avx2 against portable");
+}
+
+TEST(OfdmEqualizer, CellsAreTheBinsOfProcess) {
+  // The data bins in carrier order (ranges split at the pilots and at DC),
+  // then ranges of every length from 1 to 9 in any order: the cells are the
+  // bins process() writes, and the estimate is the same after each symbol.
+  const OfdmConfig cfg = config();
+  const CarrierGrid grid = CarrierGrid::from_plan(cfg.plan);
+  std::vector<std::size_t> odd;
+  for (std::size_t len = 1, b = 60; len <= 9; b = (b + 17 * len) % 55, ++len)
+    for (std::size_t k = 0; k < len; ++k) odd.push_back(b + k);
+  for (const auto& bins : {grid.data_bins, odd}) {
+    const CellRanges ranges(bins);
+    ASSERT_LT(ranges.ranges().size(), bins.size());
+    ASSERT_EQ(ranges.cells(), bins.size());
+    for (EqualizerMode mode : {EqualizerMode::PilotInterp, EqualizerMode::TrainingSymbol}) {
+      OfdmEqualizer whole(cfg, mode), cells(cfg, mode);
+      const std::vector<cf32> training = random_spectrum(20);
+      whole.estimate_from_training_symbol(training);
+      cells.estimate_from_training_symbol(training);
+      for (unsigned s = 0; s < 4; ++s) {
+        std::vector<cf32> y = random_spectrum(21 + s);
+        if (s == 2) y[grid.pilots[1].bin] = {1e-5f, 0.0f};  // a channel under the floor
+        std::vector<cf32> out(64), got(bins.size() + 2, cf32{7, 7}), want(bins.size());
+        whole.process(y, out);
+        for (std::size_t i = 0; i < bins.size(); ++i) want[i] = out[bins[i]];
+        cells.process_cells(y, ranges, got);
+        expect_same_bits(std::span(got).first(bins.size()), want, "cells");
+        EXPECT_EQ(got.back(), cf32(7, 7));
+        expect_same_bits(cells.channel, whole.channel, "estimate");
+      }
+      std::vector<cf32> few(bins.size() - 1);
+      EXPECT_THROW(cells.process_cells(random_spectrum(30), ranges, few), core::Panic);
+      std::vector<std::size_t> past = bins;
+      past.back() = 64;  // one bin beyond the spectrum
+      std::vector<cf32> room(bins.size());
+      EXPECT_THROW(cells.process_cells(random_spectrum(30), CellRanges(past), room), core::Panic);
+    }
+  }
+}
+
+TEST(OfdmEqualizer, RangeKernelBuildsGiveTheSameBits) {
+  if (!core::cpu_has_fma()) GTEST_SKIP() << "no AVX2/FMA on this CPU";
+  // Ranges of 1 to 20 bins over ordinary values, values near and below the
+  // floor, zeros, NaN and inf.
+  std::vector<cf32> y = random_spectrum(16, 256), h = random_spectrum(17, 256);
+  h[3] = {0.0009f, 0.0f};
+  h[4] = {0.0f, 0.0f};
+  h[5] = {NAN, 1.0f};
+  h[6] = {INFINITY, 0.0f};
+  y[7] = {NAN, 0.0f};
+  h[9] = {0.000707f, 0.000708f};
+  std::vector<BinRange> ranges;
+  for (std::size_t len = 1, b = 0, c = 0; len <= 20; b += len + 1, c += len, ++len)
+    ranges.push_back({b, len, c});
+  std::vector<cf32> a(210), b(210);
+  const auto f = [](auto& v) { return reinterpret_cast<float*>(v.data()); };
+  apply_channel_ranges_kernel_portable(f(y), f(h), ranges.data(), ranges.size(), f(a));
+  apply_channel_ranges_kernel_avx2(f(y), f(h), ranges.data(), ranges.size(), f(b));
+  EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(cf32)));
+  EXPECT_EQ(a[2], cf32(0, 0));  // bin 3, under the floor
+}
