@@ -16,16 +16,19 @@ bool cpu_has_fma() noexcept;
 #define VATEL_TARGET_FMA __attribute__((target("avx2,fma")))
 #define VATEL_INLINE [[gnu::always_inline]] inline
 
-// Defines `name` (dispatching), `name##_portable` and `name##_fma` from the
-// always-inline template `name##_body`, all with the signature
-// `ret name(params)`; `args` forwards the parameters.
-#define VATEL_FMA_KERNEL(ret, name, params, args)                                 \
+// Defines `name` (dispatching), `name##_portable` and `name##_<suffix>` (built
+// for `target`) from the always-inline template `name##_body`, all with the
+// signature `ret name(params)`; `args` forwards the parameters.
+#define VATEL_DISPATCH_KERNEL(target, suffix, ret, name, params, args)            \
   ret name##_portable params { return name##_body args; }                         \
-  VATEL_TARGET_FMA ret name##_fma params { return name##_body args; }             \
+  target ret name##_##suffix params { return name##_body args; }                  \
   ret name params {                                                               \
     static const bool hw = ::vatel::core::cpu_has_fma();                          \
-    return hw ? name##_fma args : name##_portable args;                           \
+    return hw ? name##_##suffix args : name##_portable args;                      \
   }
+
+#define VATEL_FMA_KERNEL(ret, name, params, args) \
+  VATEL_DISPATCH_KERNEL(VATEL_TARGET_FMA, fma, ret, name, params, args)
 
 // The target of kernels that only want wider vectors: AVX2 without FMA.
 // GCC's vectoriser turns interleaved complex products into fused
@@ -33,12 +36,6 @@ bool cpu_has_fma() noexcept;
 // -ffp-contract=off, so these builds leave it out.
 #define VATEL_TARGET_AVX2 __attribute__((target("avx2")))
 
-// Defines `name` (dispatching), `name##_portable` and `name##_avx2` from
-// `name##_body`, as VATEL_FMA_KERNEL does.
-#define VATEL_AVX2_KERNEL(ret, name, params, args)                                \
-  ret name##_portable params { return name##_body args; }                         \
-  VATEL_TARGET_AVX2 ret name##_avx2 params { return name##_body args; }           \
-  ret name params {                                                               \
-    static const bool hw = ::vatel::core::cpu_has_fma();                          \
-    return hw ? name##_avx2 args : name##_portable args;                          \
-  }
+// Defines `name`, `name##_portable` and `name##_avx2`, as VATEL_FMA_KERNEL does.
+#define VATEL_AVX2_KERNEL(ret, name, params, args) \
+  VATEL_DISPATCH_KERNEL(VATEL_TARGET_AVX2, avx2, ret, name, params, args)

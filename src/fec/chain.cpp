@@ -55,39 +55,36 @@ Bits interleaved(const InterleaverKind& kind, Bits bits) {
   return interleaver::interleave_bits(kind, bits);
 }
 
+// Splits `in` into messages of the code's k symbols (the last one padded
+// with zeros) and concatenates their codewords.
+template <class Code>
+Bits encode_blocks(const Code& code, std::span<const std::uint8_t> in, const char* what) {
+  const std::size_t k = code.k(), n = code.n();
+  const std::size_t blocks = ceil_div(in.size(), k);
+  Bits coded(checked_mul(blocks, n, what));
+  Bits message(k);
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::size_t from = b * k, take = std::min(k, in.size() - from);
+    std::copy_n(in.begin() + from, take, message.begin());
+    std::fill(message.begin() + take, message.end(), 0);
+    const auto word = std::span(coded).subspan(b * n, n);
+    if constexpr (requires { code.encode_into(message, word); }) {
+      code.encode_into(message, word);
+    } else {
+      const Bits w = code.encode_block(message);
+      std::copy(w.begin(), w.end(), word.begin());
+    }
+  }
+  return coded;
+}
+
 Bits outer_encode(const OuterFec& outer, const Bits& bytes, CodecCache& cache) {
   switch (outer.tag) {
     case OuterFec::Tag::None: return bits::bytes_to_bits(bytes);
-    case OuterFec::Tag::ReedSolomon: {
-      const auto code = cache.rs(outer.a, outer.b);
-      const std::size_t k = code->k(), n = code->n();
-      const std::size_t words = ceil_div(bytes.size(), k);
-      Bits coded(checked_mul(words, n, "Reed-Solomon output"));
-      Bits message(k);
-      for (std::size_t w = 0; w < words; ++w) {
-        const std::size_t from = w * k, take = std::min(k, bytes.size() - from);
-        std::copy_n(bytes.begin() + from, take, message.begin());
-        std::fill(message.begin() + take, message.end(), 0);
-        code->encode_into(message, std::span(coded).subspan(w * n, n));
-      }
-      return bits::bytes_to_bits(coded);
-    }
-    case OuterFec::Tag::Bch: {
-      const auto code = cache.bch(outer.a);
-      const Bits in = bits::bytes_to_bits(bytes);
-      const std::size_t k = code->k(), n = code->n();
-      const std::size_t blocks = ceil_div(in.size(), k);
-      Bits coded(checked_mul(blocks, n, "BCH output"));
-      Bits message(k);
-      for (std::size_t b = 0; b < blocks; ++b) {
-        const std::size_t from = b * k, take = std::min(k, in.size() - from);
-        std::copy_n(in.begin() + from, take, message.begin());
-        std::fill(message.begin() + take, message.end(), 0);
-        const Bits word = code->encode_block(message);
-        std::copy(word.begin(), word.end(), coded.begin() + b * n);
-      }
-      return coded;
-    }
+    case OuterFec::Tag::ReedSolomon:
+      return bits::bytes_to_bits(encode_blocks(*cache.rs(outer.a, outer.b), bytes, "Reed-Solomon output"));
+    case OuterFec::Tag::Bch:
+      return encode_blocks(*cache.bch(outer.a), bits::bytes_to_bits(bytes), "BCH output");
   }
   return {};
 }
