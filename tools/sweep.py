@@ -146,23 +146,43 @@ class V:
 
 
 class Reenter:
-    """A number whose conversion calls back into a module object (borrow re-entry)."""
+    """A number whose conversion calls a method of a module object, the one
+    being called among them (the borrow must refuse the re-entry)."""
+
+    depth = 0
 
     def __init__(self, sweep):
         self.sweep = sweep
 
     def _poke(self):
-        objs = [o for lst in self.sweep.objects.values() for o in lst]
-        if objs:
-            target = objs[self.sweep.rng.randrange(len(objs))]
-            for attr in ("process", "feed", "set_gain", "modulate", "flush", "push_bits"):
-                m = getattr(target.value, attr, None)
-                if m is not None:
-                    try:
-                        m(1.0) if attr == "set_gain" else m()
-                    except (TypeError, RuntimeError, ValueError):
-                        pass
-                    break
+        sw = self.sweep
+        if Reenter.depth:
+            return
+        target = sw.current
+        if target is not None:
+            methods = [c for c in sw.callables if c.kind == "method" and isinstance(target.value, c.owner)]
+        else:
+            methods = [c for c in sw.callables if c.kind == "method" and sw.objects.get(c.owner.__name__)]
+        if not methods:
+            return
+        c = methods[sw.rng.randrange(len(methods))]
+        if target is None:
+            target = sw.rng.choice(sw.objects[c.owner.__name__])
+        args = []
+        for p, optional in c.params or []:
+            if not optional:
+                v = sw.good(p) or sw.of_kind("float")
+                args.append(v.value)
+        Reenter.depth += 1
+        try:
+            getattr(target.value, c.name)(*args)
+        except ALLOWED:
+            pass
+        except BaseException as e:
+            if not is_panic(e):
+                raise
+        finally:
+            Reenter.depth -= 1
 
     def __float__(self):
         self._poke()
@@ -171,6 +191,31 @@ class Reenter:
     def __index__(self):
         self._poke()
         return 1
+
+
+class Sub(str):
+    pass
+
+
+class BytesSub(bytes):
+    pass
+
+
+class IntSub(int):
+    def __index__(self):
+        return 2**70
+
+
+class FloatSub(float):
+    pass
+
+
+def _array_subclass():
+    import numpy as np
+
+    class ArraySub(np.ndarray):
+        pass
+    return ArraySub
 
 
 class BadNumber:
@@ -200,13 +245,17 @@ class Sweep:
         self.learned_kinds = {}  # parameter name -> kinds that led to a return
         self.learned_strings = {}  # parameter name -> keywords read from error texts
         self.stats = {}  # key -> [calls, returned, reached body]
+        self.current = None  # the receiver of the call in progress
         self.long_len = long_len
         self._build_pool()
 
     # -- pool --------------------------------------------------------------
     def _build_pool(self):
         np = self.np
+        global ArraySub
+        ArraySub = _array_subclass()
         f32, c64 = np.float32, np.complex64
+        self.reenter = V(Reenter(self), "Reenter()", "other")
         big = self.long_len
         noise = (self.nprng.standard_normal(big) + 1j * self.nprng.standard_normal(big)).astype(c64)
         self.noise = noise
@@ -215,7 +264,7 @@ class Sweep:
             V(0, "0", "int"), V(1, "1", "int"), V(-1, "-1", "int"), V(7, "7", "int"),
             V(255, "255", "int"), V(256, "256", "int"), V(65536, "65536", "int"),
             V(2**31 - 1, "2**31-1", "int"), V(2**31, "2**31", "int"), V(2**32, "2**32", "int"),
-            V(2**63 - 1, "2**63-1", "int"), V(2**63, "2**63", "int"), V(2**64 - 1, "2**64-1", "int"),
+            V(-2**31, "-2**31", "int"), V(2**63 - 1, "2**63-1", "int"), V(2**63, "2**63", "int"), V(2**64 - 1, "2**64-1", "int"),
             V(2**64, "2**64", "int"), V(-2**63, "-2**63", "int"), V(-2**64, "-2**64", "int"),
             V(10**40, "10**40", "int"),
             V(0.0, "0.0", "float"), V(-0.0, "-0.0", "float"), V(1.0, "1.0", "float"),
@@ -232,7 +281,14 @@ class Sweep:
             V([{}], "[{}]", "list"), V([[1]], "[[1]]", "list"), V(list(range(1000)), "list(range(1000))", "list"),
             V((1, 2), "(1, 2)", "other"), V({}, "{}", "dict"), V({"a": 1}, "{'a': 1}", "dict"),
             V(object(), "object()", "other"), V(print, "print", "other"), V(BadNumber(), "BadNumber()", "other"),
-            V(Reenter(self), "Reenter()", "other"),
+            self.reenter,
+            V(Sub("qpsk"), "StrSubclass('qpsk')", "str"), V(BytesSub(b"\x00" * 10), "BytesSubclass(bytes(10))", "bytes"),
+            V(IntSub(5), "IntSubclass(5)", "int"), V(FloatSub(2.5), "FloatSubclass(2.5)", "float"),
+            V([{"time_sym": 2**70, "carrier_hz": math.nan, "start_sample": -1, "score": math.inf}],
+              "[{'time_sym': 2**70, 'carrier_hz': nan, ...}]", "list"),
+            V([{"time_sym": "x", "carrier_hz": None, "llr": None}], "[{'time_sym': 'x', ...}]", "list"),
+            V([{"llr": np.zeros(3, np.float32), "time_sym": 1, "freq_bin": 2**40}],
+              "[{'llr': zeros(3), 'freq_bin': 2**40}]", "list"),
             V(np.float32(1.5), "np.float32(1.5)", "float"), V(np.int64(3), "np.int64(3)", "int"),
             V(np.bool_(True), "np.bool_(True)", "bool"), V(np.float64("nan"), "np.float64(nan)", "float"),
         ]
@@ -266,6 +322,10 @@ class Sweep:
         h.append(V(np.full(64, -2**31, np.int32), "np.full(64, -2**31, 'int32')", "array"))
         h.append(V(np.full(64, 2**31 - 1, np.int32), "np.full(64, 2**31-1, 'int32')", "array"))
         h.append(V(np.array([1.0], dtype=object), "np.array([1.0], object)", "array"))
+        h.append(V(np.zeros(64, np.complex64).view(ArraySub), "ArraySubclass(zeros(64, complex64))", "array"))
+        h.append(V(np.zeros(64, np.float32).view(ArraySub), "ArraySubclass(zeros(64, float32))", "array"))
+        h.append(V(np.zeros(64, [("re", np.float32), ("im", np.float32)]), "zeros(64, structured re/im)", "array"))
+        h.append(V(np.zeros(64, np.dtype("c8", metadata={"x": 1})), "zeros(64, complex64 with metadata)", "array"))
         self.hostile_pool = h
         self.long_pool = [
             V(noise, f"noise({big}, complex64)", "c64"),
@@ -458,6 +518,9 @@ class Sweep:
         if 0.45 <= mode < 0.65 and values:  # exactly one hostile argument
             i = r.randrange(len(values))
             values[i] = (values[i][0], self.hostile())
+        if c.kind == "method" and values and r.random() < 0.05:  # re-entry through a conversion
+            i = r.randrange(len(values))
+            values[i] = (values[i][0], self.reenter)
         pos, kw = [], {}
         by_keyword = r.random() < 0.3
         for i, (p, v) in enumerate(values):
@@ -563,9 +626,11 @@ class Sweep:
         emit(f"{index} {text}")
         st = self.stats.setdefault(c.key, [0, 0, 0])
         st[0] += 1
+        self.current = target
         try:
             result = self.invoke(c, target, pos, kw)
         except BaseException as exc:  # noqa: B902 - the point is to see everything
+            self.current = None
             if not (isinstance(exc, ALLOWED) or is_panic(exc)):
                 emit(f"FAIL {index} {text} raised {type(exc).__module__}.{type(exc).__name__}: {exc}")
                 return False
@@ -579,6 +644,7 @@ class Sweep:
             if self.verbose:
                 emit(f"  -> {type(exc).__name__}: {msg[:200]}")
             return True
+        self.current = None
         st[1] += 1
         st[2] += 1
         if self.rss_kb and resource.getrusage(resource.RUSAGE_SELF).ru_maxrss > self.rss_kb:
