@@ -232,9 +232,10 @@ class BadNumber:
 
 
 class Sweep:
-    def __init__(self, mod, seed, verbose=False, long_len=1 << 20, rss_mb=0):
+    def __init__(self, mod, seed, verbose=False, long_len=1 << 20, rss_mb=0, skip=()):
         import numpy as np
         self.rss_kb = rss_mb * 1024
+        self.skip = set(skip)  # calls that ran out of memory under ASan: taken as MemoryError
         self.np, self.mod, self.seed, self.verbose = np, mod, seed, verbose
         self.rng = random.Random(seed)
         self.nprng = np.random.default_rng(seed)
@@ -362,6 +363,8 @@ class Sweep:
             "position": lambda: r.choice(("before_outer", "after_inner")),
             "stage": lambda: r.choice(("outer", "inner")),
             "guard": lambda: r.choice(("1/32", "1/16", "1/8", "1/4")),
+            "code_rate": lambda: r.choice(("1/2", "2/3", "3/4", "5/6", "7/8")),
+            "rate": lambda: r.choice(("1/2", "2/3", "3/4", "5/6", "7/8")),
             "text": lambda: r.choice((b"CQ DE K1ABC", b"", bytes(range(256)), "CQ TEST", "hello")),
             "call_to": lambda: r.choice(("CQ", "K1ABC", "W9XYZ", "CQ DX")),
             "call_de": lambda: r.choice(("K1ABC", "W9XYZ", "G4ABC")),
@@ -628,6 +631,8 @@ class Sweep:
         st[0] += 1
         self.current = target
         try:
+            if index in self.skip:
+                raise MemoryError("out of memory under ASan in an earlier run of this seed")
             result = self.invoke(c, target, pos, kw)
         except BaseException as exc:  # noqa: B902 - the point is to see everything
             self.current = None
@@ -691,7 +696,8 @@ def child_main(args):
         out.write(line + "\n")
         out.flush()
 
-    sweep = Sweep(vatel_sdr, args.seed, verbose=args.verbose, long_len=args.long_len, rss_mb=args.rss_mb if args.asan else 0)
+    sweep = Sweep(vatel_sdr, args.seed, verbose=args.verbose, long_len=args.long_len,
+                  rss_mb=args.rss_mb if args.asan else 0, skip=parse_seeds(args.skip) if args.skip else ())
     ok = sweep.run(args.calls, emit)
     if not ok:
         os._exit(3)
@@ -711,12 +717,32 @@ def child_env(asan):
     return env
 
 
+# ASan cannot make a failed `operator new` throw std::bad_alloc (which the
+# binding layer turns into MemoryError): it reports and stops the process.
+ASAN_OUT_OF_MEMORY = re.compile(r"SUMMARY: AddressSanitizer: (out-of-memory|allocation-size-too-big)")
+
+
 def run_seed(args, seed):
-    """Runs one seed in a child; returns (ok, stats, seconds, failure text)."""
+    """Runs one seed in a child; returns (ok, stats, seconds, failure text).
+
+    Under ASan a call that runs out of memory ends the child; the seed then
+    runs again with that call taken as the MemoryError it raises elsewhere."""
+    skip, seconds = [], 0.0
+    while True:
+        ok, stats, sec, text, oom_call = run_once(args, seed, skip)
+        seconds += sec
+        if ok or oom_call is None or len(skip) >= 20:
+            return ok, stats, seconds, text
+        skip.append(oom_call)
+
+
+def run_once(args, seed, skip):
     cmd = [sys.executable, os.path.abspath(__file__), "--child", "--seed", str(seed),
            "--calls", str(args.calls), "--mem-mb", str(args.mem_mb), "--rss-mb", str(args.rss_mb), "--long-len", str(args.long_len)]
     if args.asan:
         cmd.append("--asan")
+    if skip:
+        cmd += ["--skip", ",".join(map(str, skip))]
     errpath = os.path.join(args.tmp, f"sweep-{os.getpid()}-{seed}.stderr")
     t0 = time.monotonic()
     with open(errpath, "w+b") as err:
@@ -757,12 +783,16 @@ def run_seed(args, seed):
         fail = f"child stopped without finishing, last call: {last}"
     os.unlink(errpath)
     if fail:
+        oom_call = None
+        m = re.match(r"(\d+) ", last)
+        if args.asan and rc != 0 and m and ASAN_OUT_OF_MEMORY.search(tail):
+            oom_call = int(m.group(1))
         replay = (f"PYTHONPATH={os.environ.get('PYTHONPATH', '')} {sys.executable} "
                   f"{os.path.relpath(os.path.abspath(__file__))} --replay {seed} --calls {args.calls}"
-                  f" --long-len {args.long_len}")
+                  f" --long-len {args.long_len}" + (f" --skip {','.join(map(str, skip))}" if skip else ""))
         text = f"sweep failure: seed {seed}: {fail}\nreplay: {replay}\n--- child stderr (tail)\n{tail}"
-        return False, None, seconds, text
-    return True, done["stats"], seconds, None
+        return False, None, seconds, text, oom_call
+    return True, done["stats"], seconds, None, None
 
 
 def parse_seeds(text):
@@ -806,6 +836,7 @@ def main():
     ap.add_argument("--asan", action="store_true", help="the module is an ASan build (LD_PRELOAD set)")
     ap.add_argument("--tmp", default=os.environ.get("TMPDIR", "/tmp"))
     ap.add_argument("--replay", type=int, help="run one seed in this process, printing every call")
+    ap.add_argument("--skip", default="", help="calls of the seed taken as MemoryError without running them")
     ap.add_argument("--verbose", action="store_true")
     ap.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     ap.add_argument("--seed", type=int, help=argparse.SUPPRESS)
@@ -816,7 +847,8 @@ def main():
         args.seeds = "1-4"
     if args.replay is not None:
         import vatel_sdr
-        sweep = Sweep(vatel_sdr, args.replay, verbose=True, long_len=args.long_len, rss_mb=args.rss_mb)
+        sweep = Sweep(vatel_sdr, args.replay, verbose=True, long_len=args.long_len,
+                      skip=parse_seeds(args.skip) if args.skip else ())
         ok = sweep.run(args.calls, lambda line: print(line, flush=True))
         return 0 if ok else 1
 
