@@ -26,6 +26,7 @@ The module is imported from PYTHONPATH (for example PYTHONPATH=build).
 """
 
 import argparse
+import importlib
 import json
 import math
 import os
@@ -689,14 +690,14 @@ def child_main(args):
         resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
     resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
     warnings.simplefilter("ignore")  # NumPy's deprecations of what a hostile caller passes
-    import vatel_sdr
+    mod = importlib.import_module(args.module)
     out = sys.stdout
 
     def emit(line):
         out.write(line + "\n")
         out.flush()
 
-    sweep = Sweep(vatel_sdr, args.seed, verbose=args.verbose, long_len=args.long_len,
+    sweep = Sweep(mod, args.seed, verbose=args.verbose, long_len=args.long_len,
                   rss_mb=args.rss_mb if args.asan else 0, skip=parse_seeds(args.skip) if args.skip else ())
     ok = sweep.run(args.calls, emit)
     if not ok:
@@ -737,7 +738,7 @@ def run_seed(args, seed):
 
 
 def run_once(args, seed, skip):
-    cmd = [sys.executable, os.path.abspath(__file__), "--child", "--seed", str(seed),
+    cmd = [sys.executable, os.path.abspath(__file__), "--child", "--module", args.module, "--seed", str(seed),
            "--calls", str(args.calls), "--mem-mb", str(args.mem_mb), "--rss-mb", str(args.rss_mb), "--long-len", str(args.long_len)]
     if args.asan:
         cmd.append("--asan")
@@ -788,7 +789,7 @@ def run_once(args, seed, skip):
         if args.asan and rc != 0 and m and ASAN_OUT_OF_MEMORY.search(tail):
             oom_call = int(m.group(1))
         replay = (f"PYTHONPATH={os.environ.get('PYTHONPATH', '')} {sys.executable} "
-                  f"{os.path.relpath(os.path.abspath(__file__))} --replay {seed} --calls {args.calls}"
+                  f"{os.path.relpath(os.path.abspath(__file__))} --module {args.module} --replay {seed} --calls {args.calls}"
                   f" --long-len {args.long_len}" + (f" --skip {','.join(map(str, skip))}" if skip else ""))
         text = f"sweep failure: seed {seed}: {fail}\nreplay: {replay}\n--- child stderr (tail)\n{tail}"
         return False, None, seconds, text, oom_call
@@ -838,6 +839,7 @@ def main():
     ap.add_argument("--replay", type=int, help="run one seed in this process, printing every call")
     ap.add_argument("--skip", default="", help="calls of the seed taken as MemoryError without running them")
     ap.add_argument("--verbose", action="store_true")
+    ap.add_argument("--module", default="vatel_sdr", help="the module to sweep")
     ap.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     ap.add_argument("--seed", type=int, help=argparse.SUPPRESS)
     args = ap.parse_args()
@@ -845,15 +847,14 @@ def main():
         return child_main(args)
     if not args.seeds and args.duration <= 0:
         args.seeds = "1-4"
+    mod = importlib.import_module(args.module)
     if args.replay is not None:
-        import vatel_sdr
-        sweep = Sweep(vatel_sdr, args.replay, verbose=True, long_len=args.long_len,
+        sweep = Sweep(mod, args.replay, verbose=True, long_len=args.long_len,
                       skip=parse_seeds(args.skip) if args.skip else ())
         ok = sweep.run(args.calls, lambda line: print(line, flush=True))
         return 0 if ok else 1
 
-    import vatel_sdr
-    total = enumerate_callables(vatel_sdr)[0]
+    total = enumerate_callables(mod)[0]
     all_stats, calls, t0 = {}, 0, time.monotonic()
     seeds, status = [], 0
     listed = parse_seeds(args.seeds) if args.seeds else []
