@@ -76,6 +76,7 @@ def cases():
     bpsk = v.BpskMod(48000.0, 1000.0, 1.0)
     qpsk = v.QpskDemod(1.0)
     stream = v.Psk31Stream("bpsk", 8000.0, 1000.0)
+    qstream = v.Psk31Stream("qpsk", 8000.0, 1000.0)
     varicode = v.VaricodeDecoder()
     broken_demod = v.Bpsk31Demod(1.0, 0.0, 1.0)  # fs 1 Hz: no samples per symbol
     one = noise[:1]
@@ -89,7 +90,8 @@ def cases():
         ("Ft8Codec.encode", lambda: v.Ft8Codec.encode(payload)),
         ("Ft8Codec.decode_hard", lambda: v.Ft8Codec.decode_hard(tones)),
         ("ft8_unpack", lambda: v.ft8_unpack(payload)),
-        ("Psk31Stream.feed (noise)", lambda: stream.feed(noise)),
+        ("Psk31Stream.feed (BPSK31, noise)", lambda: stream.feed(noise)),
+        ("Psk31Stream.feed (QPSK31, noise)", lambda: qstream.feed(noise)),
         ("VaricodeDecoder.push_bits+pop_bytes", lambda: (varicode.push_bits(bits), varicode.pop_bytes())),
         ("BpskMod.process(list): TypeError", raises(lambda: bpsk.process([1, 0]), TypeError)),
         ("QamMod(3, ...): ValueError", raises(lambda: v.QamMod(3, 48000.0, 0.0, 1.0), ValueError)),
