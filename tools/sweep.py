@@ -401,6 +401,12 @@ class Sweep:
             "abs_approx": lambda: r.choice((True, False)),
             "frame_number": lambda: r.choice((0, 1, 3)), "sequence": lambda: r.choice((0, 1, 65535)),
             "mcs": lambda: r.choice((0, 1, 2)), "mcs_index": lambda: r.choice((0, 1, 2)), "flags": lambda: 0,
+            "sequence_num": lambda: r.choice((0, 1, 65535)), "per_frame_seed": lambda: r.choice((0, 1, 0x5A)),
+            "cell_id": lambda: r.choice((0, 1)), "equalizer": lambda: r.choice(("training_symbol", "pilot")),
+            "training_iq": lambda: c64(r.choice((64, 80, n))), "soft_symbols": lambda: f32(n),
+            "n_symbols": lambda: r.choice((68, 69, 1, 0)), "payload_len": lambda: r.choice((188, 188 * 8, 0)),
+            "symbols_per_frame": lambda: r.choice(([68] * 4, [68, 68, 68, 70], [0] * 4)),
+            "frame_payload_lens": lambda: r.choice(([188] * 4, [0] * 4, [188 * 8] * 4)),
         }
         if pname in table:
             v = table[pname]()
