@@ -398,6 +398,14 @@ class Sweep:
             "scale": lambda: 0.75, "roll_off": lambda: r.choice((0, 4, 8)), "backoff": lambda: r.choice((0, 2, None)),
             "num_taps": lambda: r.choice((0, 15, 31, 63)), "stopband_db": lambda: r.choice((40.0, 60.0)),
             "usb": lambda: r.choice((True, False)), "on": lambda: r.choice((True, False)),
+            "tone_hz": lambda: r.choice((700.0, 1000.0)), "env_bw_hz": lambda: r.choice((100.0, 50.0)),
+            "rise_ms": lambda: r.choice((5.0, 0.0)), "fall_ms": lambda: r.choice((5.0, 0.0)),
+            "audio_bw_hz": lambda: r.choice((3000.0, 4000.0)), "audio_if_hz": lambda: r.choice((1500.0, 0.0)),
+            "bfo_hz": lambda: r.choice((1500.0, 0.0)), "dev_hz": lambda: r.choice((5000.0, 2500.0)),
+            "deviation_hz": lambda: r.choice((5000.0, 2500.0)), "hz": lambda: r.choice((5000.0, 0.0)),
+            "k": lambda: r.choice((1.0, 0.5)), "kp": lambda: r.choice((1.0, 0.5)),
+            "kp_rad_per_unit": lambda: r.choice((1.0, 0.5)), "carrier_level": lambda: r.choice((1.0, 0.0)),
+            "modulation_index": lambda: r.choice((0.5, 1.0)),
             "abs_approx": lambda: r.choice((True, False)),
             "frame_number": lambda: r.choice((0, 1, 3)), "sequence": lambda: r.choice((0, 1, 65535)),
             "mcs": lambda: r.choice((0, 1, 2)), "mcs_index": lambda: r.choice((0, 1, 2)), "flags": lambda: 0,
@@ -511,6 +519,9 @@ class Sweep:
             if not lst:
                 return None
             target = r.choice(lst)
+            if r.random() < 0.03:  # called through the class on another object
+                other = self.any_object() if r.random() < 0.8 else V(None, "None", "none")
+                target = V(other.value, other.text, "wrong-self")
         if c.kind == "special":
             if c.name in ("__eq__", "__ne__"):
                 other = r.choice(self.objects[c.owner.__name__]) if r.random() < 0.6 else self.hostile()
@@ -554,6 +565,8 @@ class Sweep:
 
     def describe(self, c, target, pos, kw):
         args = [v.text for v in pos] + [f"{k}={v.text}" for k, v in kw.items()]
+        if target is not None and target.kind == "wrong-self":
+            return f"{c.key}({', '.join([target.text] + args)})"
         if c.kind == "property":
             return f"{target.text}.{c.name}"
         head = c.key if target is None else f"{target.text}.{c.name}"
@@ -562,6 +575,11 @@ class Sweep:
     def invoke(self, c, target, pos, kw):
         a = [v.value for v in pos]
         k = {n: v.value for n, v in kw.items()}
+        if target is not None and target.kind == "wrong-self":
+            desc = vars(c.owner)[c.name]
+            if c.kind == "property":
+                return desc.__get__(target.value, c.owner)
+            return desc(target.value, *a, **k)
         if c.kind == "property":
             return getattr(target.value, c.name)
         if c.kind in ("method", "special"):
@@ -836,7 +854,9 @@ def main():
                     help="seconds to sweep: the listed seeds, then fresh ones after the last")
     ap.add_argument("--first-seed", type=int, default=1000, help="first seed of a --duration run without --seeds")
     ap.add_argument("--calls", type=int, default=2000, help="calls per seed")
-    ap.add_argument("--call-timeout", type=float, default=20.0, help="seconds without progress that count as a hang")
+    # The costliest legitimate calls are bounded searches at their size limit
+    # (ft8_sync over 2^27 waterfall cells: some 40 s here).
+    ap.add_argument("--call-timeout", type=float, default=90.0, help="seconds without progress that count as a hang")
     ap.add_argument("--mem-mb", type=int, default=768, help="address-space limit of the child (not under ASan)")
     ap.add_argument("--rss-mb", type=int, default=3072, help="resident-memory limit of the child under ASan")
     ap.add_argument("--long-len", type=int, default=1 << 20, help="length of the very long arrays")
