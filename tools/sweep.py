@@ -390,7 +390,7 @@ class Sweep:
                 V(np.ones(4, np.complex64), "ones(4, complex64)", "c64"),) * 5 + (V(np.ones(0, np.complex64), "ones(0)", "c64"),)),
             "edge_guard": lambda: r.choice((None, None, None, 4, 6)),
             "num_repeats": lambda: r.choice((2, 4, 10)), "repeat_len": lambda: r.choice((16, 32, 64)),
-            "a": lambda: r.choice((0, 255, 8, 3)), "b_": lambda: 0,
+            "a": lambda: r.choice((0, 255, 8, 3)),
             "poly": lambda: r.choice((0x48, 0x6000, 0b1001)), "width": lambda: r.choice((7, 15, 16)),
             "seed": lambda: r.choice((1, 0x7F, 0)), "per_frame_random": lambda: r.choice((True, False)),
             "rows": lambda: r.choice((4, 8, 1)), "cols": lambda: r.choice((4, 16, 1)),
@@ -471,7 +471,7 @@ class Sweep:
         elif kind.startswith("obj:"):
             lst = self.objects.get(kind[4:])
             return r.choice(lst) if lst else None
-        elif kind == "list_harvest" or kind == "harvest":
+        elif kind == "harvest":
             return r.choice(self.harvest) if self.harvest else None
         else:
             return None
