@@ -843,7 +843,7 @@ def summarise(all_stats, callables, calls, seconds, seeds):
         lines.append("sweep: never past the argument checks: " + ", ".join(never))
     uncalled = [c.key for c in callables if c.key not in all_stats]
     if uncalled:
-        lines.append("sweep: never called (no object to call them on): " + ", ".join(uncalled))
+        lines.append("sweep: never called: " + ", ".join(uncalled))
     return "\n".join(lines)
 
 
