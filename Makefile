@@ -7,7 +7,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: setup build test test-cpp test-python demo bench test-asan clean
+.PHONY: setup build test test-cpp test-python demo bench bench-quick test-asan fuzz clean
 
 setup:
 	@bash scripts/setup.sh
@@ -23,21 +23,32 @@ test: build
 demo: build
 	@PYTHONPATH=$(BUILD) $(PY) examples/demo.py
 
-bench: build
+# bench-quick runs every benchmark once on small inputs: seconds in all.
+bench bench-quick: build
 	@bash scripts/setup.sh libfec-dev libliquid-dev
 	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) setup --reconfigure $(BUILD) >/dev/null
 	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) compile -C $(BUILD) -j $(JOBS)
-	@PYTHONPATH=$(BUILD) bash scripts/bench-all.sh $(BUILD)
+	@PYTHONPATH=$(BUILD) bash scripts/bench-all.sh $(BUILD) $(if $(filter bench-quick,$@),--quick)
 
+# ASan and UBSan stop at the first report; the C++ tests also check for
+# leaks (the interpreter's own allocations make that meaningless for Python).
 test-asan: setup
 	@[ -f $(ASAN_BUILD)/build.ninja ] || PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) setup $(ASAN_BUILD) \
 	  -Dbuildtype=debugoptimized -Db_sanitize=address,undefined -Db_lundef=false
 	@PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) compile -C $(ASAN_BUILD) -j $(JOBS)
-	@UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PATH=$(abspath $(VENV))/bin:$$PATH \
-	  $(MESON) test -C $(ASAN_BUILD) --print-errorlogs
+	@ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  PATH=$(abspath $(VENV))/bin:$$PATH $(MESON) test -C $(ASAN_BUILD) --print-errorlogs
 	@LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
-	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ASAN_OPTIONS=halt_on_error=1:detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  PYTHONPATH=$(ASAN_BUILD):$(ASAN_BUILD)/tests/python/probe $(PY) -m pytest -q -p no:cacheprovider tests/python
+
+# The hostile-call sweep for DURATION seconds, from the seeds SEEDS (a list
+# such as 5-9,12; fresh seeds follow), then the leak check.
+SEEDS ?= 1000
+DURATION ?= 600
+fuzz: build
+	@PYTHONPATH=$(BUILD) $(PY) tools/sweep.py --seeds $(SEEDS) --duration $(DURATION) --calls 5000
+	@PYTHONPATH=$(BUILD) $(PY) bench/leaks.py
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

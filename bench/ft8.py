@@ -5,6 +5,7 @@ import time
 import numpy as np
 
 import vatel_sdr as v
+from _timing import size
 
 FS = 12000.0
 
@@ -32,7 +33,7 @@ def main():
         return found
 
     times = []
-    for _ in range(5):
+    for _ in range(size(5, 1)):
         t0 = time.perf_counter()
         found = decode_slot()
         times.append(time.perf_counter() - t0)
@@ -40,7 +41,7 @@ def main():
     print(f"{'benchmark':36} {'value':>10} unit")
     print(f"{'ft8_sync + decode_soft, 20 signals':36} {ms:10.1f} ms/slot  (target < 100; "
           f"{len(found & set(payloads))}/20 decoded)")
-    k = 20000
+    k = size(20000, 200)
     t0 = time.perf_counter()
     for i in range(k):
         v.ft8_pack_standard("K1ABC", "W9XYZ", "-12")

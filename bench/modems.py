@@ -3,9 +3,9 @@
 import numpy as np
 
 import vatel_sdr as v
-from _timing import best
+from _timing import best, size
 
-N = 10_000_000
+N = size(10_000_000, 100_000)
 
 
 def main():
@@ -51,7 +51,7 @@ def main():
         if note:
             notes[name] = note
 
-    calls = 1_000_000
+    calls = size(1_000_000, 10_000)
     set_gain = demod.set_gain
 
     def many_calls():

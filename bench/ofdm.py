@@ -11,11 +11,11 @@ import ctypes.util
 import numpy as np
 
 import vatel_sdr as v
-from _timing import best
+from _timing import best, size
 
 FFTW_BACKWARD = 1
 FFTW_ESTIMATE = 1 << 6
-SAMPLES = 4_000_000  # per measurement, whatever the FFT size
+SAMPLES = size(4_000_000, 40_000)  # per measurement, whatever the FFT size
 
 
 def load_fftw():

@@ -5,7 +5,7 @@ call; and the carrier search over the same buffer."""
 import numpy as np
 
 import vatel_sdr as v
-from _timing import best
+from _timing import best, size
 
 FS = 8000.0
 CARRIER = 1000.0
@@ -13,7 +13,7 @@ CARRIER = 1000.0
 
 def main():
     rng = np.random.default_rng(31)
-    text = bytes(rng.integers(32, 127, 400, dtype=np.uint8))
+    text = bytes(rng.integers(32, 127, size(400, 20), dtype=np.uint8))
     for mode, mod_cls in (("bpsk", v.Bpsk31Mod), ("qpsk", v.Qpsk31Mod)):
         iq = mod_cls(FS, CARRIER, 0.5).modulate_text(text)
         iq = (iq + 0.3 * (rng.normal(size=iq.size) + 1j * rng.normal(size=iq.size))).astype(np.complex64)
@@ -36,12 +36,12 @@ def main():
               f" 4096-sample blocks {seconds / tb:8.0f} x real time ({iq.size / tb / 1e6:.1f} M samples/s),"
               f" one call {seconds / to:8.0f} x real time")
 
-    n = int(30 * FS)
+    n = int(size(30, 3) * FS)
     iq = (0.3 * (rng.normal(size=n) + 1j * rng.normal(size=n))).astype(np.complex64)
     burst = v.Bpsk31Mod(FS, CARRIER, 1.0).modulate_text(text[:40])
     iq[:burst.size] += burst[:n]
     t = best(lambda: v.psk31_sync(iq, FS, 250.0, 2500.0), repeat=3)
-    print(f"psk31_sync: 30 s at 8 kHz, 250-2500 Hz (73 bins): {t * 1e3:.1f} ms")
+    print(f"psk31_sync: {n / FS:.0f} s at 8 kHz, 250-2500 Hz (73 bins): {t * 1e3:.1f} ms")
 
 
 if __name__ == "__main__":

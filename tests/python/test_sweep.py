@@ -1,0 +1,70 @@
+"""Every callable of the module, called the way a careless or hostile caller
+would, returns or raises one of the calling conventions' errors: never a
+crash, an abort, a hang or runaway memory (tools/sweep.py does the work)."""
+
+import os
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+SWEEP = ROOT / "tools" / "sweep.py"
+
+
+def under_asan():
+    with open("/proc/self/maps") as maps:
+        return "libasan" in maps.read()
+
+
+def test_hostile_calls_never_crash_hang_or_exhaust_memory():
+    # A fixed seed set, so a failure replays; the sanitizer build is several
+    # times slower and sweeps fewer of them.
+    asan = under_asan()
+    cmd = [sys.executable, str(SWEEP), "--seeds", "1-12" if asan else "1-64", "--calls", "3000"]
+    if asan:
+        cmd += ["--asan", "--call-timeout", "300"]
+    run = subprocess.run(cmd, capture_output=True, text=True, env=dict(os.environ), timeout=900)
+    print(run.stdout)
+    assert run.returncode == 0, run.stdout + run.stderr[-4000:]
+    reached = re.search(r"(\d+) of (\d+) callables called, (\d+) reached", run.stdout)
+    assert reached and int(reached.group(3)) > 0, run.stdout
+
+
+FAKE = '''
+import os, signal, time
+__all__ = ["Ok", "fault"]
+
+class Ok:
+    def fine(self, *args):
+        return None
+
+def fault(*args, **kwargs):
+    {body}
+'''
+
+
+def test_sweep_reports_a_signal_an_abort_a_hang_and_a_foreign_exception(tmp_path):
+    # The sweep is only worth its time if it notices: each of these must fail
+    # the run with the seed and a replay command.
+    cases = [
+        # (ASan's own handler turns a SIGSEGV into a report and exit status 1)
+        ("os.kill(os.getpid(), signal.SIGSEGV)", "killed by signal SIGSEGV|exit status 1 during call"),
+        ("os.abort()", "killed by signal SIGABRT"),
+        ("time.sleep(60)", "no progress for 2.0 s"),
+        ("raise KeyError('x')", "raised builtins.KeyError"),
+        ("return bytearray(1 << 31)", "MemoryError"),
+    ]
+    for i, (body, expected) in enumerate(cases):
+        name = f"fake_module_{i}"
+        (tmp_path / f"{name}.py").write_text(FAKE.replace("{body}", body))
+        env = dict(os.environ, PYTHONPATH=f"{tmp_path}:{os.environ.get('PYTHONPATH', '')}")
+        run = subprocess.run([sys.executable, str(SWEEP), "--module", name, "--seeds", "3", "--calls", "50",
+                              "--call-timeout", "2", "--mem-mb", "1024"] + (["--asan"] if under_asan() else []),
+                             capture_output=True, text=True, env=env, timeout=120)
+        if expected == "MemoryError":  # a refused allocation is a pass, not a crash
+            assert run.returncode == 0, run.stdout
+            continue
+        assert run.returncode == 1, (body, run.stdout)
+        assert "sweep failure: seed 3:" in run.stdout and re.search(expected, run.stdout), (body, run.stdout)
+        assert f"--module {name} --replay 3 --calls 50" in run.stdout, run.stdout
