@@ -14,12 +14,12 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 import numpy as np  # noqa: E402
 
 import vatel_sdr as v  # noqa: E402
-from _timing import best_cpu as best  # noqa: E402
+from _timing import best_cpu as best, size  # noqa: E402
 
 REAL_TIME_MSPS = 64 / 7
 CASES = [("qpsk", "1/2"), ("qam16", "3/4"), ("qam64", "7/8")]
 GUARD = "1/4"
-FRAMES = 4
+FRAMES = size(4, 2)
 
 
 def full_payload_len(params):

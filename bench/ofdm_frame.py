@@ -6,10 +6,13 @@ on bursts with noise gaps and on pure noise.  The native stream benchmark
 import numpy as np
 
 import vatel_sdr as v
-from _timing import best
+from _timing import best, size
 
 NAMES = ["BPSK", "QPSK", "16-QAM", "64-QAM"]
 PIECE = 4096
+CALLS = size(200, 2)
+BURSTS = size(60, 3)
+NOISE = size(10_000_000, 50_000)
 
 
 def config():
@@ -39,21 +42,20 @@ def main():
         p = v.FramePacket(rng.integers(0, 256, 256, dtype=np.uint8), 1, index, 0)
         burst = mod.modulate_frame(p)
         body = (burst[144:] + noise(rng, burst.size - 144, 1e-5)).astype(np.complex64)
-        calls = 200
-        t_mod = best(lambda: [mod.modulate_frame(p) for _ in range(calls)], repeat=3)
-        t_dec = best(lambda: [demod.decode(body) for _ in range(calls)], repeat=3)
-        print(f"{name:8} {calls / t_mod:17.0f} {calls / t_dec:10.0f} {burst.size:14d}")
+        t_mod = best(lambda: [mod.modulate_frame(p) for _ in range(CALLS)], repeat=3)
+        t_dec = best(lambda: [demod.decode(body) for _ in range(CALLS)], repeat=3)
+        print(f"{name:8} {CALLS / t_mod:17.0f} {CALLS / t_dec:10.0f} {burst.size:14d}")
 
     print(f"\nOfdmFrameStreamDemod.feed in pieces of {PIECE} samples (Python calls included)")
     parts = []
-    for k in range(60):
+    for k in range(BURSTS):
         p = v.FramePacket(rng.integers(0, 256, 256, dtype=np.uint8), k, 1, 0)
         b = mod.modulate_frame(p)
         parts += [np.zeros(b.size, np.complex64), b]
     x = np.concatenate(parts)
     x = (x + noise(rng, x.size, 1e-4)).astype(np.complex64)
     print(f"  bursts (ladder QPSK) with noise gaps: {feed_msps(lambda: v.OfdmFrameStreamDemod(cfg, table), x):6.1f} Msps")
-    n = noise(rng, 10_000_000, 1e-4)
+    n = noise(rng, NOISE, 1e-4)
     print(f"  pure noise:                           {feed_msps(lambda: v.OfdmFrameStreamDemod(cfg, table), n):6.1f} Msps")
 
 

@@ -3,6 +3,10 @@
 // liquid-dsp's ofdmflexframesync (64 carriers, cp 16, QPSK, CRC-32, no FEC)
 // beside it when the library was found at configure time.  The LDPC entries
 // of the default ladder are shown next to the LDPC decoder's own rate.
+//
+// With --quick every measurement runs once on a few bursts and a short noise
+// record: it shows the benchmark still runs, and its figures mean nothing.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <complex>
@@ -33,14 +37,20 @@ using multicarrier::OfdmConfig;
 namespace {
 
 constexpr std::size_t kPayload = 256;
-constexpr std::size_t kBursts = 60;
 constexpr std::size_t kPiece = 4096;
 constexpr float kNoise = 1e-4f;  // per sample: about 22 dB Es/N0 on the cells
+
+// Bursts per stream, samples of pure noise, timed runs per measurement and
+// the payload of the one long frame; --quick shrinks them all.
+std::size_t g_bursts = 60;
+std::size_t g_noise = 20'000'000;
+int g_runs = 5;
+std::size_t g_long_payload = 16384;
 
 // The best of a few timed runs of `body`, in seconds.
 double best_seconds(const std::function<void()>& body, int runs = 5) {
   double best = 1e30;
-  for (int r = 0; r < runs; ++r) {
+  for (int r = 0; r < std::min(runs, g_runs); ++r) {
     const auto t0 = std::chrono::steady_clock::now();
     body();
     best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
@@ -66,7 +76,7 @@ std::vector<cf32> noise(std::mt19937& rng, std::size_t n, float power) {
 template <class MakeBurst>
 std::vector<cf32> burst_stream(std::mt19937& rng, MakeBurst&& make_burst) {
   std::vector<cf32> x;
-  for (std::size_t k = 0; k < kBursts; ++k) {
+  for (std::size_t k = 0; k < g_bursts; ++k) {
     const std::vector<cf32> b = make_burst(k);
     const std::size_t gap = b.size() / 2 + rng() % b.size();
     x.resize(x.size() + gap);
@@ -195,12 +205,18 @@ double ldpc_mbps(std::mt19937& rng) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--quick") {
+    g_bursts = 3;
+    g_noise = 100'000;
+    g_runs = 1;
+    g_long_payload = 1024;
+  }
   std::mt19937 rng(7);
   const OfdmConfig cfg = frame_config();
   double peer_bursts = 0.0, peer_noise = 0.0;
   std::size_t peer_frames = 0, peer_noise_frames = 0;
-  const std::vector<cf32> pure_noise = noise(rng, 20'000'000, kNoise);
+  const std::vector<cf32> pure_noise = noise(rng, g_noise, kNoise);
 #ifdef VATEL_BENCH_LIQUID
   {
     const auto x = burst_stream(rng, [&](std::size_t) { return liquid_burst(rng); });
@@ -241,7 +257,7 @@ int main() {
     const Throughput t = ours(cfg, table, x);
     char note[64];
     std::snprintf(note, sizeof note, "target >= %.0f Msps: %s", e.target, t.msps >= e.target ? "ok" : "BELOW");
-    row(e.name, t, kBursts, peer_bursts, note);
+    row(e.name, t, g_bursts, peer_bursts, note);
   }
   const auto ladder = modulate::ofdm_frame::default_ladder();
   const double ldpc = ldpc_mbps(rng);
@@ -255,7 +271,7 @@ int main() {
                         static_cast<double>(x.size()) / 1e6;
     char note[96];
     std::snprintf(note, sizeof note, "%.2f Mb/s of payload; LDPC n512r12 alone %.2f Mb/s at 4 dB Eb/N0", mbps, ldpc);
-    row(std::string("bursts, ladder ") + names[i] + " LDPC+BCH", t, kBursts, 0.0, note);
+    row(std::string("bursts, ladder ") + names[i] + " LDPC+BCH", t, g_bursts, 0.0, note);
   }
   const Throughput n = ours(cfg, ladder, pure_noise);
   char note[64];
@@ -267,7 +283,7 @@ int main() {
     const std::vector<Mcs> table = {ladder[0]};
     const auto mod = OfdmFrameMod::create(cfg, table, 4, 16, nullptr).value();
     FramePacket p;
-    p.payload.resize(16384);
+    p.payload.resize(g_long_payload);
     for (auto& b : p.payload) b = static_cast<std::uint8_t>(rng());
     const auto b = mod.modulate_frame(p, 0);
     std::vector<cf32> x(b.begin(), b.end());
@@ -286,7 +302,7 @@ int main() {
     }
   }
   if (peer_bursts > 0)
-    std::printf("(liquid decoded %zu of %zu bursts, %zu frames in noise)\n", peer_frames, kBursts,
+    std::printf("(liquid decoded %zu of %zu bursts, %zu frames in noise)\n", peer_frames, g_bursts,
                 peer_noise_frames);
   return 0;
 }

@@ -6,7 +6,10 @@ by build/bench/bench_ofdm_rx."""
 import numpy as np
 
 import vatel_sdr as v
-from _timing import best
+from _timing import best, size
+
+SYMBOLS = size(64, 4)
+NOISE = size(1 << 20, 1 << 14)
 
 
 def config(n_fft):
@@ -19,19 +22,19 @@ def main():
     print(f"{'OfdmDemod.demodulate':28} {'calls/s':>12}")
     for n_fft in (64, 256, 2048):
         cfg = config(n_fft)
-        bits = rng.integers(0, 2, 64 * cfg.bits_per_ofdm_symbol, dtype=np.uint8)
+        bits = rng.integers(0, 2, SYMBOLS * cfg.bits_per_ofdm_symbol, dtype=np.uint8)
         iq = v.OfdmMod(cfg).modulate(bits)
         sps = cfg.samples_per_ofdm_symbol
-        symbols = [iq[k * sps:(k + 1) * sps] for k in range(64)]
+        symbols = [iq[k * sps:(k + 1) * sps] for k in range(SYMBOLS)]
         d = v.OfdmDemod(cfg)
 
         def run():
             for s in symbols:
                 d.demodulate(s)
 
-        print(f"  n_fft {n_fft:4d} {'':17} {64 / best(run):12.4g}")
+        print(f"  n_fft {n_fft:4d} {'':17} {SYMBOLS / best(run):12.4g}")
 
-    iq = (rng.standard_normal(1 << 20) + 1j * rng.standard_normal(1 << 20)).astype(np.complex64)
+    iq = (rng.standard_normal(NOISE) + 1j * rng.standard_normal(NOISE)).astype(np.complex64)
     print(f"{'ofdm_sync (R = 4, L = 16)':28} {'positions/s':>12}  (list of dicts included)")
     for training in (None, (64, 16)):
         args = training or (None, None)
