@@ -3,6 +3,7 @@ varying size, with buffered and the process's resident memory sampled as it
 goes; both must stay flat after the first second of samples.  A burst fed
 afterwards is still received.  With --quick the soak is three seconds of
 samples: long enough to pass the first second and take every reading."""
+import sys
 import time
 
 import numpy as np
@@ -62,7 +63,8 @@ def main():
     print(f"burst after the soak: {'received' if ok else 'LOST'}")
     flat = worst_buffered < 144 + 80 + 20000 and growth < 2048
     print("soak:", "ok" if flat and ok else "FAILED")
+    return 0 if flat and ok else 1
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
