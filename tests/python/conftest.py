@@ -66,3 +66,22 @@ def ref_mix(x_re, x_im, p, gain):
 @pytest.fixture
 def rng():
     return np.random.default_rng(20261210)
+
+
+RANGE = "out of range integral type conversion attempted"
+
+
+def raises_text(exc, text, fn):
+    """fn() raises exc with exactly this message; returns the exception."""
+    with pytest.raises(exc) as info:
+        fn()
+    assert str(info.value) == text
+    return info.value
+
+
+def raises_panic(fn):
+    """fn() raises the binding layer's PanicException (a BaseException)."""
+    with pytest.raises(BaseException) as e:
+        fn()
+    assert type(e.value).__name__ == "PanicException"
+    return e.value

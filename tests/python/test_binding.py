@@ -6,13 +6,7 @@ import numpy as np
 import pytest
 
 import vatel_sdr as v
-
-
-def _raises(exc, match_text, fn):
-    with pytest.raises(exc) as info:
-        fn()
-    assert str(info.value) == match_text
-    return info.value
+from conftest import raises_text
 
 
 @pytest.mark.parametrize("call, text", [
@@ -38,7 +32,7 @@ def _raises(exc, match_text, fn):
      "BpskDemod.set_gain() got an unexpected keyword argument 'h'"),
 ])
 def test_binding_errors(call, text):
-    _raises(TypeError, text, call)
+    raises_text(TypeError, text, call)
 
 
 def test_keywords_and_ints_are_accepted():
@@ -59,11 +53,11 @@ class IndexLike:
 
 def test_float_conversion_follows_the_interpreter():
     assert v.BpskMod(FloatLike(), IndexLike(), 1.0).process(np.zeros(1, np.uint8)).shape == (1,)
-    err = _raises(TypeError, "argument 'fs': must be real number, not str",
+    err = raises_text(TypeError, "argument 'fs': must be real number, not str",
                   lambda: v.BpskMod("8", 0.0, 1.0))
     assert isinstance(err.__cause__, TypeError)
     assert str(err.__cause__) == "must be real number, not str"
-    _raises(TypeError, "argument 'gain': must be real number, not NoneType",
+    raises_text(TypeError, "argument 'gain': must be real number, not NoneType",
             lambda: v.BpskMod(8.0, 0.0, None))
 
 
@@ -81,18 +75,18 @@ def test_huge_float_becomes_infinite():
     (b"\0\0", "bytes"),
 ])
 def test_array_type_errors(arg, given):
-    _raises(TypeError, f"argument 'iq': '{given}' object is not an instance of 'ndarray'",
+    raises_text(TypeError, f"argument 'iq': '{given}' object is not an instance of 'ndarray'",
             lambda: v.BpskDemod(1.0).process(arg))
 
 
 def test_none_for_an_array():
-    _raises(TypeError, "argument 'iq': 'None' is not an instance of 'ndarray'",
+    raises_text(TypeError, "argument 'iq': 'None' is not an instance of 'ndarray'",
             lambda: v.BpskDemod(1.0).process(None))
 
 
 def test_strided_view_is_refused_but_contiguous_views_work():
     base = np.arange(8, dtype=np.complex64) - 4
-    _raises(TypeError, "The given array is not contiguous or is misaligned.",
+    raises_text(TypeError, "The given array is not contiguous or is misaligned.",
             lambda: v.BpskDemod(1.0).process(base[::2]))
     assert np.array_equal(v.BpskDemod(1.0).process(base[2:6]), [1, 1, 0, 0])
     reversed_view = base[::-1]
@@ -104,7 +98,7 @@ def test_misaligned_array_is_refused():
     raw = np.zeros(8 * 5 + 1, np.uint8)
     view = raw[1:].view(np.complex64)
     assert not view.flags.aligned
-    _raises(TypeError, "The given array is not contiguous or is misaligned.",
+    raises_text(TypeError, "The given array is not contiguous or is misaligned.",
             lambda: v.BpskDemod(1.0).process(view))
 
 
@@ -150,7 +144,7 @@ def test_reentry_through_float_conversion_is_refused():
             demod.set_gain(2.0)
             return 1.0
 
-    _raises(RuntimeError, "Already borrowed", lambda: demod.set_gain(Reenter()))
+    raises_text(RuntimeError, "Already borrowed", lambda: demod.set_gain(Reenter()))
     # The borrow was released on the failing path.
     demod.set_gain(1.0)
 
@@ -163,7 +157,7 @@ def test_reentry_error_is_not_renamed():
             mod.process(np.zeros(1, np.uint8))
             return 1.0
 
-    err = _raises(RuntimeError, "Already borrowed", lambda: mod.set_gain(Reenter()))
+    err = raises_text(RuntimeError, "Already borrowed", lambda: mod.set_gain(Reenter()))
     assert err.__cause__ is None
 
 

@@ -3,17 +3,9 @@ import collections.abc
 
 import numpy as np
 import pytest
+from conftest import RANGE, raises_text
 
 p = pytest.importorskip("_vatel_probe")
-
-RANGE = "out of range integral type conversion attempted"
-
-
-def _raises(exc, text, fn):
-    with pytest.raises(exc) as info:
-        fn()
-    assert str(info.value) == text
-    return info.value
 
 
 def test_integers_within_their_widths():
@@ -33,7 +25,7 @@ def test_integers_within_their_widths():
     (0, 0, 0, -2**31 - 1, 0, 0),
 ])
 def test_integer_out_of_width_has_no_parameter_name(args):
-    err = _raises(OverflowError, RANGE, lambda: p.ints(*args))
+    err = raises_text(OverflowError, RANGE, lambda: p.ints(*args))
     assert err.__cause__ is None
 
 
@@ -49,9 +41,9 @@ def test_integers_beyond_64_bits_and_counts_use_the_interpreters_errors():
 
 
 def test_non_integers_are_type_errors_with_the_name():
-    _raises(TypeError, "argument 'u8': 'float' object cannot be interpreted as an integer",
+    raises_text(TypeError, "argument 'u8': 'float' object cannot be interpreted as an integer",
             lambda: p.ints(1.0, 0, 0, 0, 0, 0))
-    _raises(TypeError, "argument 'size': 'str' object cannot be interpreted as an integer",
+    raises_text(TypeError, "argument 'size': 'str' object cannot be interpreted as an integer",
             lambda: p.ints(0, 0, 0, 0, "1", 0))
 
 
@@ -66,8 +58,8 @@ def test_float32_rounding_and_range():
 def test_bool():
     assert p.flag(True) is False and p.flag(False) is True
     assert p.flag(np.bool_(True)) is False
-    _raises(TypeError, "argument 'b': 'int' object is not an instance of 'bool'", lambda: p.flag(1))
-    _raises(TypeError, "argument 'b': 'None' is not an instance of 'bool'", lambda: p.flag(None))
+    raises_text(TypeError, "argument 'b': 'int' object is not an instance of 'bool'", lambda: p.flag(1))
+    raises_text(TypeError, "argument 'b': 'None' is not an instance of 'bool'", lambda: p.flag(None))
 
 
 def test_str_and_bytes():
@@ -77,13 +69,13 @@ def test_str_and_bytes():
         pass
 
     assert p.echo(S("a")) == "a!"
-    _raises(TypeError, "argument 's': 'bytes' object is not an instance of 'str'", lambda: p.echo(b"a"))
+    raises_text(TypeError, "argument 's': 'bytes' object is not an instance of 'str'", lambda: p.echo(b"a"))
     with pytest.raises(UnicodeEncodeError):
         p.echo("\ud800")
     assert p.reverse(b"abc") == b"cba"
-    _raises(TypeError, "argument 'data': 'bytearray' object is not an instance of 'bytes'",
+    raises_text(TypeError, "argument 'data': 'bytearray' object is not an instance of 'bytes'",
             lambda: p.reverse(bytearray(b"a")))
-    _raises(TypeError, "argument 'data': 'memoryview' object is not an instance of 'bytes'",
+    raises_text(TypeError, "argument 'data': 'memoryview' object is not an instance of 'bytes'",
             lambda: p.reverse(memoryview(b"a")))
 
 
@@ -102,19 +94,19 @@ def test_fixed_length_sequences():
     assert p.sum3((1.5, 2, 3)) == 6.5
     assert p.sum3(np.array([1, 2, 3], np.float64)) == 6
     assert p.sum3(AbcSequence()) == 3
-    _raises(ValueError, "expected a sequence of length 3 (got 2)", lambda: p.sum3([1, 2]))
-    _raises(TypeError, "argument 'values': 'int' object is not an instance of 'Sequence'",
+    raises_text(ValueError, "expected a sequence of length 3 (got 2)", lambda: p.sum3([1, 2]))
+    raises_text(TypeError, "argument 'values': 'int' object is not an instance of 'Sequence'",
             lambda: p.sum3(5))
-    _raises(TypeError, "argument 'values': must be real number, not str", lambda: p.sum3([1, "a", 3]))
+    raises_text(TypeError, "argument 'values': must be real number, not str", lambda: p.sum3([1, "a", 3]))
 
 
 def test_list_and_dict():
     assert p.list_len([1, 2, 3]) == 3
-    _raises(TypeError, "argument 'items': 'tuple' object is not an instance of 'list'",
+    raises_text(TypeError, "argument 'items': 'tuple' object is not an instance of 'list'",
             lambda: p.list_len((1,)))
     assert p.dict_get({"a": 5}, "a") == 5
     assert p.dict_get({"a": 5}, "b") is None
-    _raises(TypeError, "argument 'table': 'list' object is not an instance of 'dict'",
+    raises_text(TypeError, "argument 'table': 'list' object is not an instance of 'dict'",
             lambda: p.dict_get([], "a"))
 
 
@@ -125,18 +117,18 @@ def test_defaults_and_signatures():
     assert p.optional_gain.__text_signature__ == "(gain=None, mode='bpsk')"
     assert p.defaults(3) == "3,60,1,x"
     assert p.defaults(3, flag=False, stopband_db=40.5) == "3,40.5,0,x"
-    _raises(TypeError, "argument 'flag': 'None' is not an instance of 'bool'",
+    raises_text(TypeError, "argument 'flag': 'None' is not an instance of 'bool'",
             lambda: p.defaults(3, flag=None))
-    _raises(TypeError, "defaults() takes from 1 to 4 positional arguments but 5 were given",
+    raises_text(TypeError, "defaults() takes from 1 to 4 positional arguments but 5 were given",
             lambda: p.defaults(1, 2, True, "a", 5))
-    _raises(TypeError, "defaults() missing 1 required positional argument: 'n'", lambda: p.defaults())
+    raises_text(TypeError, "defaults() missing 1 required positional argument: 'n'", lambda: p.defaults())
     assert p.Counter.__text_signature__ == "(start, label='')"
     assert p.Counter.add.__text_signature__ == "($self, n)"
     assert p.Pair.make.__text_signature__ == "(a, b)"
 
 
 def test_unexpected_keyword_is_reported_before_missing_arguments():
-    _raises(TypeError, "defaults() got an unexpected keyword argument 'g'", lambda: p.defaults(g=1))
+    raises_text(TypeError, "defaults() got an unexpected keyword argument 'g'", lambda: p.defaults(g=1))
 
 
 def test_functions_without_arguments():
@@ -152,18 +144,18 @@ def test_arrays_of_each_dtype():
     assert out.dtype == np.float32 and out.tolist() == [1.5, -2]
     out = p.ints_array(np.array([7, -9], np.int32))
     assert out.dtype == np.int32 and out.tolist() == [7, -9]
-    _raises(TypeError, "argument 'x': 'ndarray' object is not an instance of 'ndarray'",
+    raises_text(TypeError, "argument 'x': 'ndarray' object is not an instance of 'ndarray'",
             lambda: p.floats(np.zeros(2, np.float64)))
-    _raises(TypeError, "argument 'x': 'ndarray' object is not an instance of 'ndarray'",
+    raises_text(TypeError, "argument 'x': 'ndarray' object is not an instance of 'ndarray'",
             lambda: p.ints_array(np.zeros(2, np.int64)))
 
 
 def test_every_argument_is_converted_before_array_data_is_taken():
     strided = np.zeros(8, np.uint8)[::2]
     # The second argument's type error wins over the first one's layout.
-    _raises(TypeError, "argument 'b': 'list' object is not an instance of 'ndarray'",
+    raises_text(TypeError, "argument 'b': 'list' object is not an instance of 'ndarray'",
             lambda: p.two_arrays(strided, [1]))
-    _raises(TypeError, "The given array is not contiguous or is misaligned.",
+    raises_text(TypeError, "The given array is not contiguous or is misaligned.",
             lambda: p.two_arrays(strided, np.zeros(1, np.uint8)))
 
 
@@ -177,8 +169,8 @@ def test_results():
 
 
 def test_error_values_become_value_errors():
-    _raises(ValueError, "nothing to see", lambda: p.fail_with("nothing to see"))
-    _raises(ValueError, 'Counter: label must not be "bad"', lambda: p.Counter(1, "bad"))
+    raises_text(ValueError, "nothing to see", lambda: p.fail_with("nothing to see"))
+    raises_text(ValueError, 'Counter: label must not be "bad"', lambda: p.Counter(1, "bad"))
 
 
 def test_class_objects():
@@ -210,18 +202,18 @@ def test_object_arguments_and_borrows():
     a, b = p.Counter(1), p.Counter(10)
     assert a.add_from(b) == 11
     assert a.peek(a) == 22  # two shared borrows of one object
-    _raises(RuntimeError, "Already mutably borrowed", lambda: a.add_from(a))
+    raises_text(RuntimeError, "Already mutably borrowed", lambda: a.add_from(a))
     assert a.count == 11  # released after the failure
-    _raises(TypeError, "argument 'other': 'Pair' object is not an instance of 'Counter'",
+    raises_text(TypeError, "argument 'other': 'Pair' object is not an instance of 'Counter'",
             lambda: a.peek(p.Pair.make(1, 2)))
-    _raises(TypeError, "argument 'other': 'None' is not an instance of 'Counter'", lambda: a.peek(None))
+    raises_text(TypeError, "argument 'other': 'None' is not an instance of 'Counter'", lambda: a.peek(None))
 
 
 def test_class_without_constructor():
     with pytest.raises(TypeError):
         p.Pair()
     assert p.Pair.make(3, -4).a == 3
-    _raises(OverflowError, RANGE, lambda: p.Pair.make(256, 0))
+    raises_text(OverflowError, RANGE, lambda: p.Pair.make(256, 0))
 
 
 def test_panics_become_panic_exception(capfd):

@@ -2,15 +2,7 @@ import numpy as np
 import pytest
 
 import vatel_sdr as v
-
-RANGE = "out of range integral type conversion attempted"
-
-
-def _raises(exc, text, fn):
-    with pytest.raises(exc) as info:
-        fn()
-    assert str(info.value) == text
-    return info.value
+from conftest import RANGE, raises_text
 
 
 def test_frame_packet_fields_and_defaults():
@@ -51,7 +43,7 @@ def test_frame_packet_is_read_only():
     (np.zeros(2, np.dtype(">u2")), "ndarray"),
 ])
 def test_frame_packet_refuses_anything_but_a_uint8_vector(payload, given):
-    _raises(TypeError, f"argument 'payload': '{given}' object is not an instance of 'ndarray'",
+    raises_text(TypeError, f"argument 'payload': '{given}' object is not an instance of 'ndarray'",
             lambda: v.FramePacket(payload))
 
 
@@ -60,14 +52,14 @@ def test_frame_packet_refuses_anything_but_a_uint8_vector(payload, given):
     {"sequence_num": 2**32}, {"sequence_num": -1},
 ])
 def test_frame_packet_fields_out_of_range(kwargs):
-    _raises(OverflowError, RANGE, lambda: v.FramePacket(np.zeros(1, np.uint8), **kwargs))
+    raises_text(OverflowError, RANGE, lambda: v.FramePacket(np.zeros(1, np.uint8), **kwargs))
 
 
 def test_frame_packet_takes_the_array_after_every_conversion():
     strided = np.arange(8, dtype=np.uint8)[::2]
     # The range error of a later argument comes before the contiguity check.
-    _raises(OverflowError, RANGE, lambda: v.FramePacket(strided, flags=300))
-    _raises(TypeError, "The given array is not contiguous or is misaligned.",
+    raises_text(OverflowError, RANGE, lambda: v.FramePacket(strided, flags=300))
+    raises_text(TypeError, "The given array is not contiguous or is misaligned.",
             lambda: v.FramePacket(strided))
     # An empty array needs no contiguous data.
     assert v.FramePacket(np.zeros(4, np.uint8)[::2][:0]).payload.shape == (0,)
@@ -128,7 +120,7 @@ def test_mcs_table_add_appends(args, kwargs):
 ])
 def test_mcs_table_add_refusals_leave_the_table_unchanged(args, text):
     t = v.McsTable.default_ladder()
-    _raises(ValueError, text, lambda: t.add(*args))
+    raises_text(ValueError, text, lambda: t.add(*args))
     assert t.len == 4
 
 
@@ -156,8 +148,8 @@ def test_mcs_table_borrows():
         def __index__(self):
             return t.len
 
-    _raises(RuntimeError, "Already borrowed", lambda: t.add("qpsk", "none", "", "bch", AddsAgain()))
-    _raises(RuntimeError, "Already mutably borrowed", lambda: t.add("qpsk", outer_a=ReadsLen()))
+    raises_text(RuntimeError, "Already borrowed", lambda: t.add("qpsk", "none", "", "bch", AddsAgain()))
+    raises_text(RuntimeError, "Already mutably borrowed", lambda: t.add("qpsk", outer_a=ReadsLen()))
     assert t.len == 0
     t.add("qpsk", outer_a=8)  # after the failures the borrow is free again
     assert t.len == 1

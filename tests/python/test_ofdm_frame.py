@@ -9,6 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vatel_sdr as v
+from conftest import raises_panic
 
 FS = 1e6
 PREAMBLE = 4 * 16 + 80  # repeated segment and training symbol
@@ -36,13 +37,6 @@ def packet(n, index=0, seq=0, flags=0, rng=None):
 def same(a, b):
     return (np.array_equal(a.payload, b.payload) and a.sequence_num == b.sequence_num
             and a.mcs_index == b.mcs_index and a.flags == b.flags)
-
-
-def raises_panic(fn):
-    with pytest.raises(BaseException) as e:
-        fn()
-    assert type(e.value).__name__ == "PanicException"
-    return e.value
 
 
 def noise(rng, n, power):

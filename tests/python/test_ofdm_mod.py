@@ -3,6 +3,7 @@ import pytest
 from conftest import RefRotator, ref_mix
 
 import vatel_sdr as v
+from conftest import raises_panic
 
 PILOT_IDX = np.array([-21, -7, 7, 21], np.int32)
 PILOT_VAL = np.array([1, 1, 1, -1], np.complex64)
@@ -152,13 +153,6 @@ def test_constructor_takes_an_ofdm_config():
     assert str(e.value) == "argument 'cfg': 'None' is not an instance of 'OfdmConfig'"
     assert v.OfdmMod.__text_signature__ == "(cfg)"
     assert v.OfdmMod.modulate.__text_signature__ == "($self, bits)"
-
-
-def raises_panic(fn):
-    with pytest.raises(BaseException) as e:
-        fn()
-    assert type(e.value).__name__ == "PanicException"
-    return e.value
 
 
 def test_bad_sizes_panic():

@@ -8,6 +8,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vatel_sdr as v
+from conftest import raises_panic
 
 _libm = ctypes.CDLL(ctypes.util.find_library("m"))
 _libm.cosf.argtypes = [ctypes.c_float]
@@ -15,13 +16,6 @@ _libm.cosf.restype = ctypes.c_float
 F = np.float32
 ROTATIONS = [1 + 0j, -1j, 1j, -1 + 0j]
 MODS = {"bpsk": v.Bpsk31Mod, "qpsk": v.Qpsk31Mod}
-
-
-def raises_panic(fn):
-    with pytest.raises(BaseException) as e:
-        fn()
-    assert type(e.value).__name__ == "PanicException"
-    return e.value
 
 
 def ramp(n):
