@@ -1,6 +1,9 @@
 #include "demodulate/ofdm.hpp"
 
+#include <immintrin.h>
+
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -115,13 +118,75 @@ VATEL_INLINE void decide_cells_kernel_body(ConstellationOrder constellation, con
   }
 }
 
+// qam_decide_points eight axis values at a time: the position is the count
+// of thresholds strictly below (an ordered compare, so NaN counts none), and
+// each value's M Gray-code bits are spread over the low bytes of its lane,
+// packed to M bytes per value and stored per half.  The last values that
+// fill no group of eight take the portable loop.
+template <unsigned M>
+VATEL_TARGET_FMA void qam_decide_points_avx2(const QamTable& t, const cf32* points,
+                                             std::size_t n, std::uint8_t* out) {
+  constexpr unsigned kThresholds = (1u << M) - 1;
+  __m256 thr[kThresholds];
+  for (unsigned k = 0; k < kThresholds; ++k) thr[k] = _mm256_set1_ps(t.threshold[k]);
+  // Within each 128-bit half: byte b of word w goes to byte M w + b.
+  alignas(32) std::uint8_t pack[32];
+  for (unsigned i = 0; i < 16; ++i) {
+    const std::uint8_t src = i < 4 * M ? static_cast<std::uint8_t>(4 * (i / M) + i % M) : 0x80;
+    pack[i] = src;
+    pack[16 + i] = src;
+  }
+  const __m256i shuffle = _mm256_load_si256(reinterpret_cast<const __m256i*>(pack));
+  const __m256i one = _mm256_set1_epi32(1);
+  const float* v = reinterpret_cast<const float*>(points);
+  const std::size_t total = 2 * n;
+  std::size_t j = 0;
+  for (; total - j >= 8; j += 8) {
+    const __m256 x = _mm256_loadu_ps(v + j);
+    __m256i p = _mm256_setzero_si256();
+    for (unsigned k = 0; k < kThresholds; ++k)
+      p = _mm256_sub_epi32(p, _mm256_castps_si256(_mm256_cmp_ps(thr[k], x, _CMP_LT_OQ)));
+    const __m256i g = _mm256_xor_si256(p, _mm256_srli_epi32(p, 1));
+    __m256i w = _mm256_and_si256(_mm256_srli_epi32(g, M - 1), one);
+    for (unsigned b = 1; b < M; ++b)
+      w = _mm256_or_si256(
+          w, _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(g, M - 1 - b), one), 8 * b));
+    w = _mm256_shuffle_epi8(w, shuffle);
+    const __m128i lo = _mm256_castsi256_si128(w), hi = _mm256_extracti128_si256(w, 1);
+    std::memcpy(out + M * j, &lo, 4 * M);
+    std::memcpy(out + M * j + 4 * M, &hi, 4 * M);
+  }
+  if (j < total) qam_decide_points<M>(t, points + j / 2, n - j / 2, out + M * j);
+}
+
 }  // namespace
 
-// Comparisons only: the AVX2 build decides the same bits, eight at a time.
-VATEL_FMA_KERNEL(void, decide_cells_kernel,
-                 (ConstellationOrder constellation, const cf32* cells, std::size_t n,
-                  std::uint8_t* bits),
-                 (constellation, cells, n, bits))
+void decide_cells_kernel_portable(ConstellationOrder constellation, const cf32* cells,
+                                  std::size_t n, std::uint8_t* bits) {
+  decide_cells_kernel_body(constellation, cells, n, bits);
+}
+
+// Comparisons only: the AVX2 build decides the same bits, eight axis values
+// at a time.
+VATEL_TARGET_FMA void decide_cells_kernel_fma(ConstellationOrder constellation, const cf32* cells,
+                                              std::size_t n, std::uint8_t* bits) {
+  switch (constellation) {
+    case ConstellationOrder::Qam16:
+      return qam_decide_points_avx2<2>(*modulate::qam_table(16), cells, n, bits);
+    case ConstellationOrder::Qam64:
+      return qam_decide_points_avx2<3>(*modulate::qam_table(64), cells, n, bits);
+    case ConstellationOrder::Qam256:
+      return qam_decide_points_avx2<4>(*modulate::qam_table(256), cells, n, bits);
+    default: return decide_cells_kernel_body(constellation, cells, n, bits);
+  }
+}
+
+void decide_cells_kernel(ConstellationOrder constellation, const cf32* cells, std::size_t n,
+                         std::uint8_t* bits) {
+  static const bool hw = core::cpu_has_fma();
+  return hw ? decide_cells_kernel_fma(constellation, cells, n, bits)
+            : decide_cells_kernel_portable(constellation, cells, n, bits);
+}
 
 void decide_cells(ConstellationOrder constellation, std::span<const cf32> cells,
                   std::uint8_t* bits) {

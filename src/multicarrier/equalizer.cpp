@@ -164,7 +164,8 @@ void apply_channel_ranges_kernel_portable(const float* y, const float* h, const 
 // Four bins per group, the last group of a range overlapping the one before
 // as in the run kernel; per bin the operations of apply_channel_kernel_body
 // (the products summed in the same order, the quotients masked below the
-// floor).  Ranges under four bins take the portable loop.
+// floor).  Ranges of two or three bins take pairs, single bins the
+// portable loop.
 VATEL_TARGET_AVX2 void apply_channel_ranges_kernel_avx2(const float* y, const float* h,
                                                         const BinRange* ranges,
                                                         std::size_t n_ranges, float* o) {
@@ -175,8 +176,26 @@ VATEL_TARGET_AVX2 void apply_channel_ranges_kernel_avx2(const float* y, const fl
     const float* hg = h + 2 * g.bin;
     float* og = o + 2 * g.cell;
     const std::size_t n = g.count;
-    if (n < 4) {
+    if (n < 2) {
       apply_channel_kernel_body(yg, hg, og, n);
+      continue;
+    }
+    if (n < 4) {
+      // Two or three bins: pairs of bins, the second overlapping the first
+      // for three, one vector division a pair instead of two scalar ones a bin.
+      const __m128 floor2 = _mm256_castps256_ps128(floor);
+      for (std::size_t next = 0; next < n; next += 2) {
+        const std::size_t k = std::min(next, n - 2);
+        const __m128 yv = _mm_loadu_ps(yg + 2 * k);
+        const __m128 hv = _mm_loadu_ps(hg + 2 * k);
+        const __m128 hr = _mm_moveldup_ps(hv), hi = _mm_movehdup_ps(hv);
+        const __m128 m = _mm_add_ps(_mm_mul_ps(hr, hr), _mm_mul_ps(hi, hi));
+        const __m128 p = _mm_mul_ps(yv, hr);
+        const __m128 q = _mm_mul_ps(_mm_permute_ps(yv, 0xb1), hi);
+        const __m128 num = _mm_blend_ps(_mm_add_ps(p, q), _mm_sub_ps(p, q), 0xa);
+        const __m128 keep = _mm_cmp_ps(m, floor2, _CMP_GE_OQ);
+        _mm_storeu_ps(og + 2 * k, _mm_and_ps(_mm_div_ps(num, m), keep));
+      }
       continue;
     }
     for (std::size_t next = 0; next < n; next += 4) {

@@ -77,7 +77,11 @@ class PlannedTransform {
   // input stays untouched) and transforms them into `out`, which must be
   // aligned like the plan's buffers.
   void run(const cf32* input, cf32* out) noexcept;
-  // The same into the work buffer, which it returns.
+  // Transforms n values of `input`, which must be aligned like the plan's
+  // buffers and lie apart from `out`, without copying them (and without
+  // writing to them).
+  void run_from(const cf32* input, cf32* out) noexcept;
+  // The same as run(input, out) into the work buffer, which it returns.
   const cf32* run(const cf32* input) noexcept {
     run(input, work_.data());
     return work_.data();

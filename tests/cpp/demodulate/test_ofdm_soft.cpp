@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -192,6 +193,37 @@ TEST(DecideCells, KernelBuildsGiveTheSameBits) {
       for (std::size_t i = 0; i < cells.size(); ++i)
         demodulate::qam_decide(*modulate::qam_table(1u << k), cells[i], one.data() + i * k);
       EXPECT_EQ(a, one) << int(c);
+    }
+  }
+}
+
+TEST(DecideCells, VectorQamDeciderMatchesThePortableOneAtEveryLengthAndEdge) {
+  if (!core::cpu_has_fma()) GTEST_SKIP() << "no AVX2/FMA on this CPU";
+  // Every threshold of each table, its neighbours one ulp away, the signed
+  // zeros, infinities and NaN, at every length over a few groups of eight
+  // values (so each tail length occurs); the byte after the output stays
+  // untouched.
+  for (ConstellationOrder c :
+       {ConstellationOrder::Qam16, ConstellationOrder::Qam64, ConstellationOrder::Qam256}) {
+    const std::size_t k = multicarrier::bits_per_point(c);
+    const auto* t = modulate::qam_table(1u << k);
+    std::vector<float> v = {0.0f, -0.0f, INFINITY, -INFINITY, NAN, -NAN, 3.0f, -3.0f};
+    for (unsigned i = 0; i + 1 < t->levels; ++i) {
+      const float thr = t->threshold[i];
+      v.insert(v.end(), {thr, std::nextafter(thr, -INFINITY), std::nextafter(thr, INFINITY),
+                         t->level[i], -thr});
+    }
+    std::mt19937 gen(11);
+    std::shuffle(v.begin(), v.end(), gen);
+    std::vector<cf32> cells;
+    for (std::size_t i = 0; i + 1 < v.size(); i += 2) cells.push_back({v[i], v[i + 1]});
+    for (std::size_t n = 0; n <= std::min<std::size_t>(cells.size(), 21); ++n) {
+      const std::size_t start = cells.size() - n;  // the later cells, each length its own mix
+      std::vector<std::uint8_t> a(n * k + 1, 0xa5), b(n * k + 1, 0xa5);
+      decide_cells_kernel_portable(c, cells.data() + start, n, a.data());
+      decide_cells_kernel_fma(c, cells.data() + start, n, b.data());
+      EXPECT_EQ(a, b) << int(c) << " n " << n;
+      EXPECT_EQ(b.back(), 0xa5) << int(c) << " n " << n;
     }
   }
 }
