@@ -105,6 +105,8 @@ def test_tps_reports_the_transmitters_frame_number_and_cell_id():
     assert (got.tps.frame_number, got.tps.cell_id) == (3, 0xA5)
     assert (got.tps.guard, got.tps.constellation, got.tps.code_rate) == ("1/16", "qam64", "5/6")
     assert got.tps is not got.tps and got.payload is not got.payload
+    assert repr(got.tps) == ('TpsWord(frame_number=3, constellation="qam64", code_rate="5/6", '
+                             'guard="1/16", cell_id=165)')
 
 
 @pytest.mark.parametrize("shift", [3, -7, 32])
