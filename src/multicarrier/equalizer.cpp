@@ -101,6 +101,11 @@ VATEL_INLINE void interpolate_runs_kernel_body(float* __restrict h, const Interp
   }
 }
 
+// The highest bin a run reads or writes.
+inline std::size_t top_bin(const InterpRun& r) {
+  return std::max({r.lower, r.upper, r.target + (r.count - 1)});
+}
+
 }  // namespace
 
 // No fused operation in either: the AVX2 build only has wider vectors
@@ -265,7 +270,7 @@ void PilotLayout::derive_runs() {
     runs.push_back({i, 1, e.target, e.lower, e.upper});
   }
   for (const InterpRun& r : runs) {
-    const std::size_t top = std::max({r.lower, r.upper, r.target + (r.count - 1)});
+    const std::size_t top = top_bin(r);
     // The top bin of the range is inside no estimate: checked run by run.
     runs_reach = std::max(runs_reach, top == SIZE_MAX ? SIZE_MAX : top + 1);
   }
@@ -299,9 +304,7 @@ void interpolate_channel(const PilotLayout& layout, cf32* h, std::size_t n) {
   // on entry by entry, which applies the entries before the offending one
   // and then stops.
   std::size_t r = 0;
-  while (r < runs.size() &&
-         std::max({runs[r].lower, runs[r].upper, runs[r].target + (runs[r].count - 1)}) < n)
-    ++r;
+  while (r < runs.size() && top_bin(runs[r]) < n) ++r;
   interpolate_runs_kernel(reinterpret_cast<float*>(h), runs.data(), r, layout.fractions.data());
   if (r < runs.size()) interpolate_channel_by_entry(layout, runs[r].first, h, n);
 }
