@@ -335,11 +335,15 @@ const PilotLayout* OfdmEqualizer::chosen_layout() const noexcept {
   return nullptr;
 }
 
-std::size_t OfdmEqualizer::process(std::span<const cf32> spectrum, std::span<cf32> out) {
-  if (spectrum.size() < n_fft || out.size() < n_fft) return 0;
+void OfdmEqualizer::ensure_sizes() const {
   VATEL_ENSURE(channel.size() == n_fft && weights.size() == n_fft,
                "OfdmEqualizer: channel or weights resized away from " + std::to_string(n_fft) +
                    " bins");
+}
+
+std::size_t OfdmEqualizer::process(std::span<const cf32> spectrum, std::span<cf32> out) {
+  if (spectrum.size() < n_fft || out.size() < n_fft) return 0;
+  ensure_sizes();
   // The kernels run over interleaved components, so that they vectorise.
   const float* y = reinterpret_cast<const float*>(spectrum.data());
   float* o = reinterpret_cast<float*>(out.data());
@@ -368,9 +372,7 @@ void OfdmEqualizer::update_channel(std::span<const cf32> spectrum) {
 void OfdmEqualizer::process_cells(std::span<const cf32> spectrum, const CellRanges& ranges,
                                   std::span<cf32> cells) {
   if (spectrum.size() < n_fft) return;
-  VATEL_ENSURE(channel.size() == n_fft && weights.size() == n_fft,
-               "OfdmEqualizer: channel or weights resized away from " + std::to_string(n_fft) +
-                   " bins");
+  ensure_sizes();
   VATEL_ENSURE(ranges.bins_reach() <= n_fft && ranges.cells() <= cells.size(),
                "OfdmEqualizer: " + std::to_string(ranges.cells()) + " cells up to bin " +
                    std::to_string(ranges.bins_reach()) + " for a " + std::to_string(n_fft) +

@@ -152,6 +152,9 @@ struct OfdmEqualizer {
 
  private:
   const PilotLayout* chosen_layout() const noexcept;
+  // The channel and the weights still span n_fft bins (a violated invariant
+  // otherwise).
+  void ensure_sizes() const;
   // Pilot mode: H at the pilots and targets of the chosen layout.
   void update_channel(std::span<const cf32> spectrum);
   std::vector<cf32> training_;  // the first n_fft training-sequence values
