@@ -255,7 +255,8 @@ core::Result<void> OfdmDemod::transform(std::span<const cf32> iq, const char* me
                        std::to_string(iq.size()) + " < " + std::to_string(samples_per_symbol_) +
                        ")");
   // The prefix is removed by transforming the window right after it; the
-  // FFT block copies its input into its own buffer anyway.
+  // FFT block reads that window in place or copies it, as its alignment
+  // allows.
   fft_.process(iq.subspan(cp_len_, n_fft_), spectrum_);
   return {};
 }
