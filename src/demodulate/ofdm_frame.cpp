@@ -52,11 +52,6 @@ void prepare(const OfdmConfig& cfg, FrameScratch::Work& w) {
   }
 }
 
-const modulate::QamTable* qam_of(ConstellationOrder c) {
-  const std::size_t b = bits_per_point(c);
-  return b >= 4 ? modulate::qam_table(1u << b) : nullptr;
-}
-
 // The points of the hard decisions (1 for a value <= 0) of `n` cells' soft
 // values, by the constellation's mapper.
 void decided_points(ConstellationOrder c, const float* llr, std::size_t n, cf32* out) {
@@ -69,7 +64,7 @@ void decided_points(ConstellationOrder c, const float* llr, std::size_t n, cf32*
         out[i] = modulate::qpsk_map(llr[2 * i] <= 0.0f, llr[2 * i + 1] <= 0.0f);
       return;
     default: {
-      const modulate::QamTable* qam = qam_of(c);
+      const modulate::QamTable* qam = modulate::qam_table(multicarrier::qam_order(c));
       const std::size_t b = bits_per_point(c);
       std::uint8_t bits[8];
       for (std::size_t i = 0; i < n; ++i) {
