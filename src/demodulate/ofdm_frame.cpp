@@ -132,33 +132,23 @@ bool demodulate_section(const OfdmConfig& cfg, ConstellationOrder c, std::span<c
   if (line) line->reset();
 
   w.section.resize(core::checked_mul(count, D, "section cells"));
-  if (!phase.equalise) {
-    for (std::size_t s = 0; s < count; ++s) {
-      w.fft->process(samples.subspan(s * S, S));
-      std::span<const cf32> spectrum = w.fft->spectrum();
-      if (!w.backoff_ramp.empty()) {
-        for (std::size_t k = 0; k < n_fft; ++k) w.spectrum[k] = spectrum[k] * w.backoff_ramp[k];
-        spectrum = w.spectrum;
-      }
-      w.grid->extract(spectrum, std::span<cf32>(w.section).subspan(s * D, D));
-      if (cells_out) cells_out->insert(cells_out->end(), w.section.begin() + s * D, w.section.begin() + (s + 1) * D);
-      if (demod.process(std::span<const cf32>(w.section).subspan(s * D, D),
-                        std::span<float>(soft).subspan(s * per_symbol, per_symbol)) != per_symbol)
-        return false;
-    }
-    scale_to_noise(c, w.section, soft, w.points);
-    return true;
-  }
-
   for (std::size_t s = 0; s < count; ++s) {
     w.fft->process(samples.subspan(s * S, S));
-    if (w.equalizer->process(w.fft->spectrum(), w.spectrum) != n_fft) return false;
-    w.grid->extract(w.spectrum, std::span<cf32>(w.section).subspan(s * D, D));
+    std::span<const cf32> spectrum = w.fft->spectrum();
+    if (phase.equalise) {
+      if (w.equalizer->process(spectrum, w.spectrum) != n_fft) return false;
+      spectrum = w.spectrum;
+    } else if (!w.backoff_ramp.empty()) {
+      for (std::size_t k = 0; k < n_fft; ++k) w.spectrum[k] = spectrum[k] * w.backoff_ramp[k];
+      spectrum = w.spectrum;
+    }
+    w.grid->extract(spectrum, std::span<cf32>(w.section).subspan(s * D, D));
   }
-  if (count >= kMinTrackedSymbols) {
+  // Only equalised cells have a common phase to follow.
+  if (phase.equalise && count >= kMinTrackedSymbols) {
     const auto fitted = track_common_phase(w.section, D, count, c, phase.theta, phase.omega, w);
     if (line) *line = fitted;
-  } else if (phase.extend) {
+  } else if (phase.equalise && phase.extend) {
     for (std::size_t s = 0; s < count; ++s) {
       const float a = phase.extend->slope * (phase.offset + static_cast<float>(s)) +
                       phase.extend->intercept;
