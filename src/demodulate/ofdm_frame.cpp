@@ -513,10 +513,8 @@ OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32>
   tail_.clear();
   derotator_ = dsp::Rotator(-f, fs_);
   derotate(buf, t, header_end);
-  multicarrier::SymbolFft& fft = [&]() -> multicarrier::SymbolFft& {
-    prepare(link_.cfg, scratch_.work);
-    return *scratch_.work.fft;
-  }();
+  prepare(link_.cfg, scratch_.work);
+  multicarrier::SymbolFft& fft = *scratch_.work.fft;
   fft.process(std::span<const cf32>(tail_).subspan(segments, S));
   std::vector<cf32> spectrum(fft.spectrum().begin(), fft.spectrum().end());
   smoother_.smooth(spectrum);
