@@ -398,14 +398,13 @@ core::Result<OfdmFrameStreamDemod> OfdmFrameStreamDemod::create(const OfdmConfig
   if (!link) return link.error();
   OfdmFrameStreamDemod d;
   d.link_ = std::move(link).value();
-  d.preamble_ = modulate::ofdm_frame::frame_preamble(cfg, num_repeats, repeat_len);
+  d.segments_ = modulate::ofdm_frame::frame_preamble(cfg, num_repeats, repeat_len);
   // The search correlates adjacent repetitions: without two of them no
   // frame could ever be found.
   if (num_repeats < 2 || repeat_len == 0)
     return core::error("OfdmFrameStreamDemod: the preamble needs num_repeats >= 2 and "
                        "repeat_len >= 1 (got num_repeats = " + std::to_string(num_repeats) +
                        ", repeat_len = " + std::to_string(repeat_len) + ")");
-  d.segments_ = d.preamble_;
   d.segments_.with_training_symbol.reset();
   d.fs_ = cfg.fs;
   d.symbol_ = cfg.samples_per_ofdm_symbol();
