@@ -52,11 +52,6 @@ void prepare(const OfdmConfig& cfg, FrameScratch::Work& w) {
   }
 }
 
-const modulate::QamTable* qam_of(ConstellationOrder c) {
-  const std::size_t b = bits_per_point(c);
-  return b >= 4 ? modulate::qam_table(1u << b) : nullptr;
-}
-
 // The points of the hard decisions (1 for a value <= 0) of `n` cells' soft
 // values, by the constellation's mapper.
 void decided_points(ConstellationOrder c, const float* llr, std::size_t n, cf32* out) {
@@ -69,7 +64,7 @@ void decided_points(ConstellationOrder c, const float* llr, std::size_t n, cf32*
         out[i] = modulate::qpsk_map(llr[2 * i] <= 0.0f, llr[2 * i + 1] <= 0.0f);
       return;
     default: {
-      const modulate::QamTable* qam = qam_of(c);
+      const modulate::QamTable* qam = modulate::qam_table(multicarrier::qam_order(c));
       const std::size_t b = bits_per_point(c);
       std::uint8_t bits[8];
       for (std::size_t i = 0; i < n; ++i) {
@@ -137,33 +132,23 @@ bool demodulate_section(const OfdmConfig& cfg, ConstellationOrder c, std::span<c
   if (line) line->reset();
 
   w.section.resize(core::checked_mul(count, D, "section cells"));
-  if (!phase.equalise) {
-    for (std::size_t s = 0; s < count; ++s) {
-      w.fft->process(samples.subspan(s * S, S));
-      std::span<const cf32> spectrum = w.fft->spectrum();
-      if (!w.backoff_ramp.empty()) {
-        for (std::size_t k = 0; k < n_fft; ++k) w.spectrum[k] = spectrum[k] * w.backoff_ramp[k];
-        spectrum = w.spectrum;
-      }
-      w.grid->extract(spectrum, std::span<cf32>(w.section).subspan(s * D, D));
-      if (cells_out) cells_out->insert(cells_out->end(), w.section.begin() + s * D, w.section.begin() + (s + 1) * D);
-      if (demod.process(std::span<const cf32>(w.section).subspan(s * D, D),
-                        std::span<float>(soft).subspan(s * per_symbol, per_symbol)) != per_symbol)
-        return false;
-    }
-    scale_to_noise(c, w.section, soft, w.points);
-    return true;
-  }
-
   for (std::size_t s = 0; s < count; ++s) {
     w.fft->process(samples.subspan(s * S, S));
-    if (w.equalizer->process(w.fft->spectrum(), w.spectrum) != n_fft) return false;
-    w.grid->extract(w.spectrum, std::span<cf32>(w.section).subspan(s * D, D));
+    std::span<const cf32> spectrum = w.fft->spectrum();
+    if (phase.equalise) {
+      if (w.equalizer->process(spectrum, w.spectrum) != n_fft) return false;
+      spectrum = w.spectrum;
+    } else if (!w.backoff_ramp.empty()) {
+      for (std::size_t k = 0; k < n_fft; ++k) w.spectrum[k] = spectrum[k] * w.backoff_ramp[k];
+      spectrum = w.spectrum;
+    }
+    w.grid->extract(spectrum, std::span<cf32>(w.section).subspan(s * D, D));
   }
-  if (count >= kMinTrackedSymbols) {
+  // Only equalised cells have a common phase to follow.
+  if (phase.equalise && count >= kMinTrackedSymbols) {
     const auto fitted = track_common_phase(w.section, D, count, c, phase.theta, phase.omega, w);
     if (line) *line = fitted;
-  } else if (phase.extend) {
+  } else if (phase.equalise && phase.extend) {
     for (std::size_t s = 0; s < count; ++s) {
       const float a = phase.extend->slope * (phase.offset + static_cast<float>(s)) +
                       phase.extend->intercept;
@@ -413,14 +398,13 @@ core::Result<OfdmFrameStreamDemod> OfdmFrameStreamDemod::create(const OfdmConfig
   if (!link) return link.error();
   OfdmFrameStreamDemod d;
   d.link_ = std::move(link).value();
-  d.preamble_ = modulate::ofdm_frame::frame_preamble(cfg, num_repeats, repeat_len);
+  d.segments_ = modulate::ofdm_frame::frame_preamble(cfg, num_repeats, repeat_len);
   // The search correlates adjacent repetitions: without two of them no
   // frame could ever be found.
   if (num_repeats < 2 || repeat_len == 0)
     return core::error("OfdmFrameStreamDemod: the preamble needs num_repeats >= 2 and "
                        "repeat_len >= 1 (got num_repeats = " + std::to_string(num_repeats) +
                        ", repeat_len = " + std::to_string(repeat_len) + ")");
-  d.segments_ = d.preamble_;
   d.segments_.with_training_symbol.reset();
   d.fs_ = cfg.fs;
   d.symbol_ = cfg.samples_per_ofdm_symbol();
@@ -528,10 +512,8 @@ OfdmFrameStreamDemod::Step OfdmFrameStreamDemod::decode_at(std::span<const cf32>
   tail_.clear();
   derotator_ = dsp::Rotator(-f, fs_);
   derotate(buf, t, header_end);
-  multicarrier::SymbolFft& fft = [&]() -> multicarrier::SymbolFft& {
-    prepare(link_.cfg, scratch_.work);
-    return *scratch_.work.fft;
-  }();
+  prepare(link_.cfg, scratch_.work);
+  multicarrier::SymbolFft& fft = *scratch_.work.fft;
   fft.process(std::span<const cf32>(tail_).subspan(segments, S));
   std::vector<cf32> spectrum(fft.spectrum().begin(), fft.spectrum().end());
   smoother_.smooth(spectrum);

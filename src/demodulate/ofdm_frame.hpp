@@ -200,8 +200,8 @@ class OfdmFrameStreamDemod {
   void derotate(std::span<const cf32> buf, std::size_t t, std::size_t upto);
 
   modulate::ofdm_frame::FrameLink link_;
-  sync::ofdm_sync::OfdmPreambleParams preamble_;
-  sync::ofdm_sync::OfdmPreambleParams segments_;  // without the training symbol
+  // The frame preamble without its training symbol: what the search looks for.
+  sync::ofdm_sync::OfdmPreambleParams segments_;
   std::vector<cf32> buffer_;
   std::size_t head_ = 0;     // first sample still in the buffer
   std::size_t scan_ = 0;     // first start position not yet searched (buffer index)
@@ -214,7 +214,6 @@ class OfdmFrameStreamDemod {
   sync::PreambleScreen screen_;
   // The de-rotated frame: tail_[i] = buffer[t + i] turned by i + 1 steps.
   std::vector<cf32> tail_;
-  std::size_t tail_start_ = 0;
   dsp::Rotator derotator_;
   std::optional<sync::ofdm_sync::IntegerCfoSearch> integer_cfo_;
   multicarrier::TrainingSmoother smoother_;

@@ -55,6 +55,14 @@ Bits interleaved(const InterleaverKind& kind, Bits bits) {
   return interleaver::interleave_bits(kind, bits);
 }
 
+// One codeword, by whichever encoder the code offers.
+Bits codeword(const Bch& code, std::span<const std::uint8_t> message) {
+  return code.encode_block(message);
+}
+Bits codeword(const Ldpc& code, std::span<const std::uint8_t> message) {
+  return ldpc_encode(code, message);
+}
+
 // Splits `in` into messages of the code's k symbols (the last one padded
 // with zeros) and concatenates their codewords.
 template <class Code>
@@ -71,7 +79,7 @@ Bits encode_blocks(const Code& code, std::span<const std::uint8_t> in, const cha
     if constexpr (requires { code.encode_into(message, word); }) {
       code.encode_into(message, word);
     } else {
-      const Bits w = code.encode_block(message);
+      const Bits w = codeword(code, message);
       std::copy(w.begin(), w.end(), word.begin());
     }
   }
@@ -92,21 +100,7 @@ Bits outer_encode(const OuterFec& outer, const Bits& bytes, CodecCache& cache) {
 Bits inner_encode(const InnerFec& inner, const Bits& in, CodecCache& cache) {
   switch (inner.kind) {
     case InnerFec::Kind::None: return in;
-    case InnerFec::Kind::Ldpc: {
-      const auto code = cache.ldpc(inner.code);
-      const std::size_t k = code->k(), n = code->n();
-      const std::size_t blocks = ceil_div(in.size(), k);
-      Bits coded(checked_mul(blocks, n, "LDPC output"));
-      Bits message(k);
-      for (std::size_t b = 0; b < blocks; ++b) {
-        const std::size_t from = b * k, take = std::min(k, in.size() - from);
-        std::copy_n(in.begin() + from, take, message.begin());
-        std::fill(message.begin() + take, message.end(), 0);
-        const Bits word = ldpc_encode(*code, message);
-        std::copy(word.begin(), word.end(), coded.begin() + b * n);
-      }
-      return coded;
-    }
+    case InnerFec::Kind::Ldpc: return encode_blocks(*cache.ldpc(inner.code), in, "LDPC output");
     case InnerFec::Kind::Convolutional:
       return conv::puncture(conv::conv_encode(in, inner.k7), inner.rate);
   }

@@ -57,12 +57,16 @@ void inner_decode(const InnerFec& inner, const std::vector<float>& values,
   }
 }
 
-// The outer decoder over `bits`, leaving the CRC-protected bytes in `bytes`
-// (or, without a byte-wise code, the bits still in `bits`).
-void outer_decode(const OuterFec& outer, Bits& bits, Bits& bytes, CodecCache& cache,
-                  ChainOutcome& out) {
+// The whole bytes of `bits`; bits short of a byte at the end are dropped.
+Bits whole_bytes(std::span<const std::uint8_t> bits) {
+  return bits::bits_to_bytes(bits.first(bits.size() / 8 * 8));
+}
+
+// The outer decoder over `bits`: the CRC-protected bytes, with any fill
+// that follows them.
+Bits outer_decode(const OuterFec& outer, const Bits& bits, CodecCache& cache, ChainOutcome& out) {
   switch (outer.tag) {
-    case OuterFec::Tag::None: return;
+    case OuterFec::Tag::None: return whole_bytes(bits);
     case OuterFec::Tag::Bch: {
       const auto code = cache.bch(outer.a);
       const std::size_t n = code->n(), k = code->k();
@@ -73,18 +77,17 @@ void outer_decode(const OuterFec& outer, Bits& bits, Bits& bytes, CodecCache& ca
         if (!code->decode_into(std::span(bits).subspan(b * n, n),
                                std::span(message).subspan(b * k, k)))
           out.outer_ok = false;
-      bits = std::move(message);
-      return;
+      return whole_bytes(message);
     }
     case OuterFec::Tag::ReedSolomon: {
       const auto code = cache.rs(outer.a, outer.b);
       const std::size_t n = code->n(), k = code->k();
       // Bits short of a whole byte can only come from a short input, and lie
       // in a final codeword that is cut short anyway.
-      const Bits received = bits::bits_to_bytes(std::span(bits).first(bits.size() / 8 * 8));
+      const Bits received = whole_bytes(bits);
       const std::size_t words = received.size() / n;
       if (bits.size() % (8 * n) != 0) out.outer_ok = false;
-      bytes.resize(words * k);
+      Bits bytes(words * k);
       std::uint64_t corrected = 0;
       for (std::size_t w = 0; w < words; ++w) {
         const auto status = code->decode_into(std::span(received).subspan(w * n, n),
@@ -96,10 +99,10 @@ void outer_decode(const OuterFec& outer, Bits& bits, Bits& bytes, CodecCache& ca
       }
       out.rs_corrected = static_cast<std::uint32_t>(
           std::min<std::uint64_t>(corrected, std::numeric_limits<std::uint32_t>::max()));
-      bits.clear();
-      return;
+      return bytes;
     }
   }
+  return {};
 }
 
 }  // namespace
@@ -134,15 +137,9 @@ ChainResult decode_chain(std::span<const float> soft, const BlockPlan& plan, Crc
     bits = interleaver::deinterleave_bits(outer_interleaver, bits);
   keep_at_most(bits, plan.outer_bits);
 
-  Bits bytes;
-  outer_decode(outer, bits, bytes, cache, out);
-  if (outer.tag != OuterFec::Tag::ReedSolomon) {
-    if (bits.size() / 8 < plan.with_crc_bytes) return RxError::MalformedHeader;
-    bytes = bits::bits_to_bytes(std::span(bits).first(plan.with_crc_bytes * 8));
-  } else {
-    if (bytes.size() < plan.with_crc_bytes) return RxError::MalformedHeader;
-    bytes.resize(plan.with_crc_bytes);
-  }
+  Bits bytes = outer_decode(outer, bits, cache, out);
+  if (bytes.size() < plan.with_crc_bytes) return RxError::MalformedHeader;
+  bytes.resize(plan.with_crc_bytes);
 
   if (position == ScramblerPosition::BeforeOuter)
     scrambler::scramble_bytes(scrambler, frame_seed, bytes);

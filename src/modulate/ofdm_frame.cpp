@@ -176,17 +176,12 @@ core::Buffer<cf32> OfdmFrameMod::modulate_frame(const FramePacket& frame,
   const std::size_t S = link_.cfg.samples_per_ofdm_symbol();
   if (link_.cfg.plan.roll_off != 0 && S != 0) {
     const std::size_t L = std::min(link_.cfg.plan.roll_off, S / 2);
-    const multicarrier::SymbolWindow window(S, L);
-    const std::vector<float>& ramp = window.ramp();
+    multicarrier::SymbolWindow window(S, L);
     const std::size_t first =
         core::checked_mul(preamble_.num_repeats, preamble_.repeat_len, "preamble length");
     for (std::size_t start = first; start <= out.size() && out.size() - start >= S; start += S) {
-      cf32* s = out.data() + start;
-      for (std::size_t j = 0; j < L; ++j) {
-        const float w = ramp[j];
-        s[j] = {s[j].real() * w, s[j].imag() * w};
-        s[S - 1 - j] = {s[S - 1 - j].real() * w, s[S - 1 - j].imag() * w};
-      }
+      const std::span<cf32> symbol = out.span().subspan(start, S);
+      window.process(symbol, symbol);
     }
   }
   if (link_.cfg.tx_lowpass) link_.cfg.tx_lowpass->apply(out.span());
