@@ -89,13 +89,17 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
 
   // Whole-carrier offset first: the acquisition itself is blind to it, but
   // the pilots and cells are not.
+  // Without a shift the samples are unchanged, so the first acquisition
+  // stands; only derotated samples are acquired again.
   std::span<const cf32> rx = samples;
   bool applied = false;
   std::int32_t shift = 0;
+  std::optional<gi::GiSyncResult> acquired;
   if (integer_cfo_correction_) {
-    if (const auto first = ws.gi_.run(samples, cp, period)) {
+    acquired = ws.gi_.run(samples, cp, period);
+    if (acquired) {
       applied = true;
-      shift = ws.icfo_.find(samples, cp, first->offset);
+      shift = ws.icfo_.find(samples, cp, acquired->offset);
       if (shift != 0) {
         ws.derotated_.resize(samples.size());
         gi::derotate_carriers(samples, shift, ws.derotated_);
@@ -103,8 +107,7 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
       }
     }
   }
-
-  const auto acquired = ws.gi_.run(rx, cp, period);
+  if (!integer_cfo_correction_ || shift != 0) acquired = ws.gi_.run(rx, cp, period);
   if (!acquired) return DvbTRxError::GiAcquisition;
   const std::size_t o = acquired->offset;
   std::uint64_t frame_len = 0, frame_end = 0;
