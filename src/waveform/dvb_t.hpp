@@ -106,6 +106,14 @@ struct DvbTSuperFrameParams {
   friend bool operator==(const DvbTSuperFrameParams&, const DvbTSuperFrameParams&) = default;
 };
 
+// The parameters of frame i (0 ..= 3) of a super-frame: numbered i, the
+// cell id's high byte in frames 0 and 2, its low byte in frames 1 and 3.
+inline DvbTFrameParams super_frame_part(const DvbTSuperFrameParams& p, std::size_t i) noexcept {
+  const std::uint8_t cell_byte =
+      static_cast<std::uint8_t>(i % 2 == 0 ? p.cell_id >> 8 : p.cell_id & 0xFF);
+  return {p.guard, p.constellation, p.code_rate, static_cast<std::uint8_t>(i), cell_byte};
+}
+
 // Coded bits per cell: 2, 4 or 6; another order stops the call.
 std::size_t dvb_t_bits_per_cell(ConstellationOrder order);
 
