@@ -34,9 +34,7 @@ multicarrier::OfdmConfig phase0_config(DvbTGuard guard) {
 std::optional<fec::BlockPlan> payload_plan(std::uint64_t payload_len, std::uint64_t capacity,
                                            fec::PunctureRate rate, fec::CodecCache& cache) {
   using waveform::dvb_t_ts::kPacketLen;
-  using waveform::dvb_t_ts::kPacketPayload;
-  std::uint64_t packets = payload_len / kPacketPayload + (payload_len % kPacketPayload != 0);
-  packets = std::max<std::uint64_t>(packets, 1);
+  const std::uint64_t packets = waveform::dvb_t_ts::ts_packet_count(payload_len);
   std::uint64_t ts_bytes = 0, ts_bits = 0;
   if (__builtin_mul_overflow(packets, kPacketLen, &ts_bytes) ||
       __builtin_mul_overflow(ts_bytes, 8, &ts_bits) || ts_bits > capacity)
