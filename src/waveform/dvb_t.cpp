@@ -32,11 +32,6 @@ std::optional<DvbTGuard> guard_from_name(std::string_view name) noexcept {
   return std::nullopt;
 }
 
-DvbTGuard guard_from_index(std::uint8_t index) {
-  VATEL_ENSURE(index <= 3, "DVB-T guard index " + std::to_string(index) + " is not 0..=3");
-  return static_cast<DvbTGuard>(index);
-}
-
 std::optional<ConstellationOrder> dvb_t_constellation_from_name(std::string_view name) noexcept {
   if (name == "qpsk") return ConstellationOrder::Qpsk;
   if (name == "qam16") return ConstellationOrder::Qam16;

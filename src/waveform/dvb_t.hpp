@@ -45,8 +45,6 @@ enum class DvbTGuard : std::uint8_t { G1_32 = 0, G1_16 = 1, G1_8 = 2, G1_4 = 3 }
 std::string_view guard_name(DvbTGuard guard) noexcept;
 // The guard of that name, matched exactly; nothing for any other text.
 std::optional<DvbTGuard> guard_from_name(std::string_view name) noexcept;
-// The guard of index 0 ..= 3.
-DvbTGuard guard_from_index(std::uint8_t index);
 // 64, 128, 256 or 512 samples.
 constexpr std::size_t cp_len(DvbTGuard guard) noexcept {
   return std::size_t{64} << static_cast<unsigned>(guard);
