@@ -128,7 +128,6 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
   ws.soft_.resize(used_symbols * cell_bits);
 
   ws.fft_.set_backoff(std::min<std::size_t>(rx_window_backoff_, cp));
-  ws.cycle_.index = 0;
   ws.tps_bins_.reserve(n_symbols);
   waveform::dvb_t_tps::TpsReceiver tps;
   for (std::uint64_t l = 0; l < n_symbols; ++l) {
@@ -145,7 +144,6 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
       for (std::size_t i = 0; i < kDataCells; ++i) ws.cells_[i] = ws.equalised_[data_bins[i]];
       waveform::dvb_t::dvb_t_soft_llr_cells(bits, ws.cells_, ws.soft_.data() + l * cell_bits);
     }
-    ws.cycle_.index = (q + 1) % 4;
   }
   if (!tps.word()) return DvbTRxError::TpsDecode;
   if (!plan) return DvbTRxError::PayloadDecode;
