@@ -148,11 +148,8 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
   if (!tps.word()) return DvbTRxError::TpsDecode;
   if (!plan) return DvbTRxError::PayloadDecode;
 
-  fec::ChainResult decoded = fec::decode_chain(
-      std::span<const float>(ws.soft_).first(coded_bits), *plan, fec::CrcKind::None,
-      waveform::dvb_t::kOuterCode, fec::InnerFec::convolutional(true, params_.code_rate),
-      waveform::dvb_t::kOuterInterleaver, fec::InterleaverKind::none(), fec::ScramblerKind::none(),
-      fec::ScramblerPosition::BeforeOuter, 0, *ws.cache_, fec::LdpcDecodeRule::sum_product());
+  fec::ChainResult decoded = waveform::dvb_t::dvb_t_decode(
+      params_.code_rate, std::span<const float>(ws.soft_).first(coded_bits), *plan, *ws.cache_);
   auto* outcome = std::get_if<fec::ChainOutcome>(&decoded);
   const std::uint64_t ts_bytes = plan->payload_bytes;
   if (!outcome || !outcome->is_valid() || outcome->payload.size() < ts_bytes)

@@ -149,6 +149,15 @@ fec::EncodedStages dvb_t_encode(PunctureRate rate, std::span<const std::uint8_t>
                                   fec::ScramblerPosition::BeforeOuter, 0, cache);
 }
 
+fec::ChainResult dvb_t_decode(PunctureRate rate, std::span<const float> soft,
+                              const fec::BlockPlan& plan, fec::CodecCache& cache) {
+  return fec::decode_chain(soft, plan, fec::CrcKind::None, kOuterCode,
+                           fec::InnerFec::convolutional(true, rate), kOuterInterleaver,
+                           fec::InterleaverKind::none(), fec::ScramblerKind::none(),
+                           fec::ScramblerPosition::BeforeOuter, 0, cache,
+                           fec::LdpcDecodeRule::sum_product());
+}
+
 DvbTFrameFill dvb_t_frame_fill_with(const DvbTFrameParams& params, std::uint64_t start,
                                     std::uint64_t symbols, fec::CodecCache& cache) {
   DvbTFrameFill fill;

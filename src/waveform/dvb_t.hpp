@@ -132,6 +132,9 @@ inline constexpr fec::InterleaverKind kOuterInterleaver = fec::InterleaverKind::
 fec::BlockPlan dvb_t_block_plan(PunctureRate rate, std::uint64_t bytes, fec::CodecCache& cache);
 fec::EncodedStages dvb_t_encode(PunctureRate rate, std::span<const std::uint8_t> packets,
                                 fec::CodecCache& cache);
+// The soft values of a plan's coded bits decoded back through the chain.
+fec::ChainResult dvb_t_decode(PunctureRate rate, std::span<const float> soft,
+                              const fec::BlockPlan& plan, fec::CodecCache& cache);
 
 // How many whole packets a frame of `symbols` symbols holds, from `start`.
 struct DvbTFrameFill {
