@@ -34,9 +34,7 @@ multicarrier::OfdmConfig phase0_config(DvbTGuard guard) {
 std::optional<fec::BlockPlan> payload_plan(std::uint64_t payload_len, std::uint64_t capacity,
                                            fec::PunctureRate rate, fec::CodecCache& cache) {
   using waveform::dvb_t_ts::kPacketLen;
-  using waveform::dvb_t_ts::kPacketPayload;
-  std::uint64_t packets = payload_len / kPacketPayload + (payload_len % kPacketPayload != 0);
-  packets = std::max<std::uint64_t>(packets, 1);
+  const std::uint64_t packets = waveform::dvb_t_ts::ts_packet_count(payload_len);
   std::uint64_t ts_bytes = 0, ts_bits = 0;
   if (__builtin_mul_overflow(packets, kPacketLen, &ts_bytes) ||
       __builtin_mul_overflow(ts_bytes, 8, &ts_bits) || ts_bits > capacity)
@@ -89,13 +87,17 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
 
   // Whole-carrier offset first: the acquisition itself is blind to it, but
   // the pilots and cells are not.
+  // Without a shift the samples are unchanged, so the first acquisition
+  // stands; only derotated samples are acquired again.
   std::span<const cf32> rx = samples;
   bool applied = false;
   std::int32_t shift = 0;
+  std::optional<gi::GiSyncResult> acquired;
   if (integer_cfo_correction_) {
-    if (const auto first = ws.gi_.run(samples, cp, period)) {
+    acquired = ws.gi_.run(samples, cp, period);
+    if (acquired) {
       applied = true;
-      shift = ws.icfo_.find(samples, cp, first->offset);
+      shift = ws.icfo_.find(samples, cp, acquired->offset);
       if (shift != 0) {
         ws.derotated_.resize(samples.size());
         gi::derotate_carriers(samples, shift, ws.derotated_);
@@ -103,8 +105,7 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
       }
     }
   }
-
-  const auto acquired = ws.gi_.run(rx, cp, period);
+  if (!integer_cfo_correction_ || shift != 0) acquired = ws.gi_.run(rx, cp, period);
   if (!acquired) return DvbTRxError::GiAcquisition;
   const std::size_t o = acquired->offset;
   std::uint64_t frame_len = 0, frame_end = 0;
@@ -127,7 +128,6 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
   ws.soft_.resize(used_symbols * cell_bits);
 
   ws.fft_.set_backoff(std::min<std::size_t>(rx_window_backoff_, cp));
-  ws.cycle_.index = 0;
   ws.tps_bins_.reserve(n_symbols);
   waveform::dvb_t_tps::TpsReceiver tps;
   for (std::uint64_t l = 0; l < n_symbols; ++l) {
@@ -144,16 +144,12 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
       for (std::size_t i = 0; i < kDataCells; ++i) ws.cells_[i] = ws.equalised_[data_bins[i]];
       waveform::dvb_t::dvb_t_soft_llr_cells(bits, ws.cells_, ws.soft_.data() + l * cell_bits);
     }
-    ws.cycle_.index = (q + 1) % 4;
   }
   if (!tps.word()) return DvbTRxError::TpsDecode;
   if (!plan) return DvbTRxError::PayloadDecode;
 
-  fec::ChainResult decoded = fec::decode_chain(
-      std::span<const float>(ws.soft_).first(coded_bits), *plan, fec::CrcKind::None,
-      waveform::dvb_t::kOuterCode, fec::InnerFec::convolutional(true, params_.code_rate),
-      waveform::dvb_t::kOuterInterleaver, fec::InterleaverKind::none(), fec::ScramblerKind::none(),
-      fec::ScramblerPosition::BeforeOuter, 0, *ws.cache_, fec::LdpcDecodeRule::sum_product());
+  fec::ChainResult decoded = waveform::dvb_t::dvb_t_decode(
+      params_.code_rate, std::span<const float>(ws.soft_).first(coded_bits), *plan, *ws.cache_);
   auto* outcome = std::get_if<fec::ChainOutcome>(&decoded);
   const std::uint64_t ts_bytes = plan->payload_bytes;
   if (!outcome || !outcome->is_valid() || outcome->payload.size() < ts_bytes)

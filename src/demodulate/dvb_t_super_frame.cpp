@@ -23,11 +23,8 @@ core::Result<DvbTRxSuperFrame> DvbTSuperFrameDemod::decode(
     if (i >= 1 && (frame_len_wraps || __builtin_mul_overflow(i + 1, frame_len, &end) ||
                    samples.size() < end))
       return core::error("super-frame: too few samples for four frames");
-    const std::uint8_t cell_byte = static_cast<std::uint8_t>(i % 2 == 0 ? params_.cell_id >> 8
-                                                                         : params_.cell_id & 0xFF);
     const DvbTFrameDemod frame_demod =
-        DvbTFrameDemod({params_.guard, params_.constellation, params_.code_rate,
-                        static_cast<std::uint8_t>(i), cell_byte})
+        DvbTFrameDemod(waveform::dvb_t::super_frame_part(params_, static_cast<std::size_t>(i)))
             .with_integer_cfo_correction(integer_cfo_correction_)
             .with_rx_window_backoff(rx_window_backoff_);
     // i x F <= len here (for i = 0 trivially).

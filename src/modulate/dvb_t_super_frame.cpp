@@ -30,13 +30,7 @@ DvbTSuperFrameMod DvbTSuperFrameMod::with_symbol_window(std::size_t roll_off) co
 }
 
 dvb_t_frame::DvbTFrameMod DvbTSuperFrameMod::frame_mod(std::size_t i) const {
-  dvb_t::DvbTFrameParams p;
-  p.guard = params_.guard;
-  p.constellation = params_.constellation;
-  p.code_rate = params_.code_rate;
-  p.frame_number = static_cast<std::uint8_t>(i);
-  p.cell_id = static_cast<std::uint8_t>(i % 2 == 0 ? params_.cell_id >> 8 : params_.cell_id & 0xFF);
-  return dvb_t_frame::DvbTFrameMod(p).with_symbol_window(roll_off_);
+  return dvb_t_frame::DvbTFrameMod(dvb_t::super_frame_part(params_, i)).with_symbol_window(roll_off_);
 }
 
 DvbTSuperFrame DvbTSuperFrameMod::modulate(std::span<const std::uint8_t> payload) const {

@@ -14,7 +14,7 @@ std::size_t tx_lowpass_designed_taps(std::size_t num_taps) noexcept {
 }
 
 std::size_t tx_lowpass_group_delay(std::size_t num_taps) noexcept {
-  return (num_taps < 4 ? 3 : num_taps) / 2;
+  return (tx_lowpass_designed_taps(num_taps) - 1) / 2;
 }
 
 TxLowpass tx_lowpass_for_band(float occupied, std::size_t num_taps, float stopband_db) noexcept {

@@ -32,11 +32,6 @@ std::optional<DvbTGuard> guard_from_name(std::string_view name) noexcept {
   return std::nullopt;
 }
 
-DvbTGuard guard_from_index(std::uint8_t index) {
-  VATEL_ENSURE(index <= 3, "DVB-T guard index " + std::to_string(index) + " is not 0..=3");
-  return static_cast<DvbTGuard>(index);
-}
-
 std::optional<ConstellationOrder> dvb_t_constellation_from_name(std::string_view name) noexcept {
   if (name == "qpsk") return ConstellationOrder::Qpsk;
   if (name == "qam16") return ConstellationOrder::Qam16;
@@ -152,6 +147,15 @@ fec::EncodedStages dvb_t_encode(PunctureRate rate, std::span<const std::uint8_t>
                                   fec::InnerFec::convolutional(true, rate), kOuterInterleaver,
                                   fec::InterleaverKind::none(), fec::ScramblerKind::none(),
                                   fec::ScramblerPosition::BeforeOuter, 0, cache);
+}
+
+fec::ChainResult dvb_t_decode(PunctureRate rate, std::span<const float> soft,
+                              const fec::BlockPlan& plan, fec::CodecCache& cache) {
+  return fec::decode_chain(soft, plan, fec::CrcKind::None, kOuterCode,
+                           fec::InnerFec::convolutional(true, rate), kOuterInterleaver,
+                           fec::InterleaverKind::none(), fec::ScramblerKind::none(),
+                           fec::ScramblerPosition::BeforeOuter, 0, cache,
+                           fec::LdpcDecodeRule::sum_product());
 }
 
 DvbTFrameFill dvb_t_frame_fill_with(const DvbTFrameParams& params, std::uint64_t start,

@@ -45,8 +45,6 @@ enum class DvbTGuard : std::uint8_t { G1_32 = 0, G1_16 = 1, G1_8 = 2, G1_4 = 3 }
 std::string_view guard_name(DvbTGuard guard) noexcept;
 // The guard of that name, matched exactly; nothing for any other text.
 std::optional<DvbTGuard> guard_from_name(std::string_view name) noexcept;
-// The guard of index 0 ..= 3.
-DvbTGuard guard_from_index(std::uint8_t index);
 // 64, 128, 256 or 512 samples.
 constexpr std::size_t cp_len(DvbTGuard guard) noexcept {
   return std::size_t{64} << static_cast<unsigned>(guard);
@@ -106,6 +104,14 @@ struct DvbTSuperFrameParams {
   friend bool operator==(const DvbTSuperFrameParams&, const DvbTSuperFrameParams&) = default;
 };
 
+// The parameters of frame i (0 ..= 3) of a super-frame: numbered i, the
+// cell id's high byte in frames 0 and 2, its low byte in frames 1 and 3.
+inline DvbTFrameParams super_frame_part(const DvbTSuperFrameParams& p, std::size_t i) noexcept {
+  const std::uint8_t cell_byte =
+      static_cast<std::uint8_t>(i % 2 == 0 ? p.cell_id >> 8 : p.cell_id & 0xFF);
+  return {p.guard, p.constellation, p.code_rate, static_cast<std::uint8_t>(i), cell_byte};
+}
+
 // Coded bits per cell: 2, 4 or 6; another order stops the call.
 std::size_t dvb_t_bits_per_cell(ConstellationOrder order);
 
@@ -126,6 +132,9 @@ inline constexpr fec::InterleaverKind kOuterInterleaver = fec::InterleaverKind::
 fec::BlockPlan dvb_t_block_plan(PunctureRate rate, std::uint64_t bytes, fec::CodecCache& cache);
 fec::EncodedStages dvb_t_encode(PunctureRate rate, std::span<const std::uint8_t> packets,
                                 fec::CodecCache& cache);
+// The soft values of a plan's coded bits decoded back through the chain.
+fec::ChainResult dvb_t_decode(PunctureRate rate, std::span<const float> soft,
+                              const fec::BlockPlan& plan, fec::CodecCache& cache);
 
 // How many whole packets a frame of `symbols` symbols holds, from `start`.
 struct DvbTFrameFill {

@@ -162,11 +162,9 @@ std::optional<TpsBits> tps_correct(const TpsBits& received) noexcept {
 }
 
 bool tps_has_sync_word(const TpsBits& bits) noexcept {
-  // 0011 0101 1110 1110, s1 first.
-  constexpr std::uint16_t kSync = 0x35EE;
   std::uint16_t w = 0;
   for (std::size_t i = 1; i <= 16; ++i) w = static_cast<std::uint16_t>((w << 1) | (bits[i] & 1u));
-  return w == kSync || w == static_cast<std::uint16_t>(~kSync);
+  return w == kSyncWord || w == static_cast<std::uint16_t>(~kSyncWord);
 }
 
 std::optional<TpsWord> tps_decode(const TpsBits& received) noexcept {

@@ -11,8 +11,7 @@
 namespace vatel::waveform::dvb_t_ts {
 
 std::vector<std::uint8_t> ts_packetize(std::span<const std::uint8_t> payload) {
-  const std::size_t n = std::max<std::size_t>(1, payload.size() / kPacketPayload +
-                                                     (payload.size() % kPacketPayload != 0));
+  const std::size_t n = static_cast<std::size_t>(ts_packet_count(payload.size()));
   std::vector<std::uint8_t> out(core::checked_mul(n, kPacketLen, "TS packet stream"), 0);
   for (std::size_t i = 0, from = 0; i < n; ++i) {
     std::uint8_t* packet = out.data() + i * kPacketLen;

@@ -18,7 +18,12 @@ inline constexpr std::uint8_t kSyncByte = 0x47;
 // the sequence restarts there.
 inline constexpr std::size_t kDispersalGroup = 8;
 
-// ceil(L / 187) packets, at least one; the last packet's spare bytes are 0.
+// The packets of an L-byte payload: ceil(L / 187), at least one.
+constexpr std::uint64_t ts_packet_count(std::uint64_t payload_len) noexcept {
+  const std::uint64_t n = payload_len / kPacketPayload + (payload_len % kPacketPayload != 0);
+  return n == 0 ? 1 : n;
+}
+// ts_packet_count(L) packets; the last packet's spare bytes are 0.
 std::vector<std::uint8_t> ts_packetize(std::span<const std::uint8_t> payload);
 // The null packet 47 1F FF 10, then 184 bytes FF.
 void append_null_packet(std::vector<std::uint8_t>& stream);
