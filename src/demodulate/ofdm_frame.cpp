@@ -26,7 +26,7 @@ using modulate::ofdm_frame::section_symbols;
 constexpr std::size_t kMinTrackedSymbols = 4;
 // The largest noise figure relative to the channel's mean power that a
 // section is credited with: -40 dB.
-constexpr double kNoiseFloor = 1e-4;
+constexpr float kNoiseFloor = 1e-4f;
 // The sum-product decoder's check messages never exceed
 // kMaxSumProductMessage, so a soft value beyond what the checks of its bit
 // can outweigh would be final, right or wrong; at a high SNR, where the
@@ -122,34 +122,39 @@ void weigh_soft_values(ConstellationOrder c, std::span<const cf32> cells,
   const std::size_t b = bits_per_point(c);
   w.points.resize(cells.size());
   decided_points(c, soft.data(), cells.size(), w.points.data());
-  const auto gain = [&](std::size_t i) { return gains.empty() ? 1.0f : gains[i]; };
-  double mean_gain = 0.0;
-  for (std::size_t i = 0; i < D; ++i) mean_gain += gain(i);
-  mean_gain /= static_cast<double>(D);
+  if (gains.empty()) {
+    w.unit_gains.assign(D, 1.0f);
+    gains = w.unit_gains;
+  }
+  float mean_gain = 0.0f;
+  for (std::size_t i = 0; i < D; ++i) mean_gain = mean_gain + gains[i];
+  mean_gain = mean_gain / static_cast<float>(D);
   w.symbol_noise.resize(count);
   for (std::size_t s = 0; s < count; ++s) {
-    double error = 0.0;
-    for (std::size_t i = 0; i < D; ++i)
-      error += static_cast<double>(gain(i)) * std::norm(cells[s * D + i] - w.points[s * D + i]);
-    w.symbol_noise[s] = error / static_cast<double>(D);
+    const cf32* x = cells.data() + s * D;
+    const cf32* p = w.points.data() + s * D;
+    float error = 0.0f;
+    for (std::size_t i = 0; i < D; ++i) {
+      const float dr = x[i].real() - p[i].real(), di = x[i].imag() - p[i].imag();
+      error = error + gains[i] * (dr * dr + di * di);
+    }
+    w.symbol_noise[s] = error / static_cast<float>(D);
   }
-  w.sorted_noise.assign(w.symbol_noise.begin(), w.symbol_noise.end());
-  std::erase_if(w.sorted_noise, [](double x) { return !std::isfinite(x); });
-  if (w.sorted_noise.empty() || !(mean_gain > 0.0)) return;
-  const std::size_t mid = w.sorted_noise.size() / 2;
-  std::nth_element(w.sorted_noise.begin(), w.sorted_noise.begin() + static_cast<std::ptrdiff_t>(mid),
-                   w.sorted_noise.end());
+  w.median_scratch.assign(w.symbol_noise.begin(), w.symbol_noise.end());
+  std::erase_if(w.median_scratch, [](float x) { return !std::isfinite(x); });
+  if (w.median_scratch.empty() || !(mean_gain > 0.0f)) return;
+  const auto mid = w.median_scratch.begin() + static_cast<std::ptrdiff_t>(w.median_scratch.size() / 2);
+  std::nth_element(w.median_scratch.begin(), mid, w.median_scratch.end());
   // Below -40 dB of noise the decoders have long converged anyway.
-  const double section = std::max(w.sorted_noise[mid], kNoiseFloor * mean_gain);
+  const float section = std::max(*mid, kNoiseFloor * mean_gain);
   // Per unit noise: QPSK's values are twice the distance difference.
-  const double unit = c == ConstellationOrder::Qpsk ? 0.5 : 1.0;
+  const float unit = c == ConstellationOrder::Qpsk ? 0.5f : 1.0f;
   for (std::size_t s = 0; s < count; ++s) {
-    const double own = w.symbol_noise[s];
-    const double noise = std::isfinite(own) ? std::max(own, section) : section;
-    const float k = static_cast<float>(unit / noise);
+    const float own = w.symbol_noise[s];
+    const float k = unit / (std::isfinite(own) ? std::max(own, section) : section);
     float* v = soft.data() + s * D * b;
     for (std::size_t i = 0; i < D; ++i) {
-      const float g = k * gain(i);
+      const float g = k * gains[i];
       for (std::size_t j = 0; j < b; ++j) v[i * b + j] = v[i * b + j] * g;
     }
   }
