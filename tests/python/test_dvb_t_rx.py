@@ -142,13 +142,8 @@ def test_huge_backoff_acts_as_the_cyclic_prefix():
     payload = payload_of(200)
     frame = modulate(payload, "1/32", "qpsk", "1/2")
     rx = np.concatenate([np.zeros(100, np.complex64), frame.iq, np.zeros(10, np.complex64)])
-    outcomes = []
     for backoff in (64, 10**15):
-        try:
-            outcomes.append(demod(backoff=backoff).decode(rx, frame.n_symbols, 200).payload)
-        except ValueError as e:
-            outcomes.append(str(e))
-    assert outcomes[0] == outcomes[1]
+        assert demod(backoff=backoff).decode(rx, frame.n_symbols, 200).payload == payload.tobytes()
 
 
 def test_errors_in_the_order_of_the_algorithm():
@@ -418,8 +413,8 @@ def test_stream_recovers_after_a_slip(slip):
     x = np.concatenate([x, np.zeros(period, np.complex64)])
     s = stream(n)
     got = [f.payload for f in s.feed(x) + s.flush()]
-    assert got[0] == payloads[0].tobytes()
-    assert got[-2:] == [payloads[2].tobytes(), payloads[3].tobytes()]
+    # The frame with the slip is lost, no other, and nothing else appears.
+    assert got == [payloads[i].tobytes() for i in (0, 2, 3)]
 
 
 def test_stream_reports_no_frame_from_signal_free_input():
