@@ -98,6 +98,29 @@ def test_frame_through_two_path_channel_with_backoff():
         assert got.payload == payload.tobytes()
 
 
+# An echo 16 samples ahead of the main path, at 0.8 of its amplitude.
+PRE_ECHO = np.zeros(17, complex)
+PRE_ECHO[0], PRE_ECHO[16] = 0.8, 1.0
+
+
+def test_frame_start_found_late_decodes_with_a_backoff():
+    # The buffer begins with the main path's frame, the first 16 samples of
+    # the echo ahead of it left out: the frame is acquired on the main path,
+    # and the window at the end of the prefix reaches 16 samples into the
+    # echo's next symbol.  Backed off by 16 samples it holds whole symbols of
+    # both paths.
+    payload = payload_of(1000)
+    frame = modulate(payload, "1/8")
+    for seed in (1, 2):
+        rng = np.random.default_rng(seed)
+        rx = channel(frame.iq, rng, carriers=0.01, phase=float(rng.uniform(-np.pi, np.pi)),
+                     taps=PRE_ECHO, snr_db=20, tail=3000)[16:]
+        with pytest.raises(ValueError, match=f"^{PAYLOAD_ERR}$"):
+            demod("1/8").decode(rx, frame.n_symbols, 1000)
+        got = demod("1/8", backoff=16).decode(rx, frame.n_symbols, 1000)
+        assert got.payload == payload.tobytes(), seed
+
+
 def test_tps_reports_the_transmitters_frame_number_and_cell_id():
     frame = modulate(payload_of(10), "1/16", "qam64", "5/6", frame_number=7, cell_id=0xA5)
     d = v.DvbTFrameDemod(v.DvbTFrameParams("1/16", "qam64", "5/6", 2, 9))
@@ -399,6 +422,24 @@ def test_stream_recovers_after_a_lead_in_that_is_not_a_frame_boundary():
     got = s.feed(x) + s.flush()
     assert [f.payload for f in got][-3:] == [p.tobytes() for p in payloads[1:]]
     assert len(got) == 3
+
+
+def test_stream_frame_starts_found_late_decode_with_a_backoff():
+    # A stream that begins inside a frame finds the next frame start from its
+    # TPS word on the symbol grid of the main path, 16 samples after the echo
+    # ahead of it, and keeps that grid: with the window at the end of the
+    # prefix every frame fails, backed off by 16 samples every whole frame
+    # decodes.
+    rng = np.random.default_rng(6)
+    payloads, iq, n = frames_signal(4, guard="1/8")
+    rx = channel(iq, rng, carriers=0.01, phase=2.5, taps=PRE_ECHO, snr_db=20, tail=2304)
+    rx = rx[17 * 2304 + 1000:]
+    s = stream(n, 100, "1/8")
+    assert [e for f, e in s.feed_with_errors(rx)] == [TPS_ERR, PAYLOAD_ERR, PAYLOAD_ERR]
+    assert s.flush() == []
+    s = stream(n, 100, "1/8", rx_window_backoff=16)
+    got = [f.payload for f in s.feed(rx) + s.flush()]
+    assert got == [p.tobytes() for p in payloads[1:]]
 
 
 @pytest.mark.parametrize("slip", [-1500, 700, 2112 * 3 + 5])
