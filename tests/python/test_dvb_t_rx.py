@@ -85,6 +85,43 @@ def test_frame_round_trip_every_rate_through_delay_phase_and_noise(guard, conste
         assert got.payload == payload.tobytes(), (guard, constellation, rate)
 
 
+# C/N over the 1705 active carriers at which every one of 100 frames (guard
+# 1/4, 1000 bytes, delay, phase and an offset of up to 0.005 carriers)
+# decodes, measured in 0.25 dB steps.  Half of them decode 0.5 to 0.75 dB
+# lower, none 1.5 to 1.75 dB lower.
+THRESHOLD_CN_DB = {("qpsk", "1/2"): 4.5, ("qam16", "3/4"): 13.75, ("qam64", "2/3"): 17.0}
+
+
+def frames_at(rng, constellation, rate, cn_db, count, nbytes=1000):
+    """How many of count frames decode through the channel at a C/N of
+    cn_db over the active carriers (the noise over all 2048 bins is
+    2048/1705 of that in band)."""
+    decoded = 0
+    d = demod("1/4", constellation, rate)
+    for _ in range(count):
+        payload = rng.integers(0, 256, nbytes, dtype=np.uint8)
+        frame = modulate(payload, "1/4", constellation, rate)
+        rx = channel(frame.iq, rng, delay=int(rng.integers(1, 2048)),
+                     carriers=float(rng.uniform(-0.005, 0.005)), phase=float(rng.uniform(-np.pi, np.pi)),
+                     snr_db=cn_db - 10 * np.log10(2048 / 1705), tail=2560)
+        try:
+            decoded += d.decode(rx, frame.n_symbols, nbytes).payload == payload.tobytes()
+        except ValueError as e:
+            assert str(e) in (TPS_ERR, PAYLOAD_ERR)
+    return decoded
+
+
+@pytest.mark.parametrize("mode", sorted(THRESHOLD_CN_DB), ids="-".join)
+def test_sensitivity_near_the_threshold(mode):
+    # 1.5 dB above the threshold (about 2 dB above where half the frames
+    # decode) every frame decodes, so a loss of 2 dB fails; 3 dB below it
+    # none does, so the noise really is where the test says.
+    rng = np.random.default_rng(700 + sorted(THRESHOLD_CN_DB).index(mode))
+    threshold = THRESHOLD_CN_DB[mode]
+    assert frames_at(rng, *mode, threshold + 1.5, 10) == 10
+    assert frames_at(rng, *mode, threshold - 3.0, 5) == 0
+
+
 def test_frame_through_two_path_channel_with_backoff():
     rng = np.random.default_rng(5)
     payload = payload_of(1000)
