@@ -12,14 +12,31 @@ def tone(freq, n, fs=FS, amp=1.0):
     return (amp * np.cos(2 * np.pi * freq * np.arange(n) / fs)).astype(np.float32)
 
 
-def tone_snr_db(x, freq, fs=FS):
-    """SNR of x against its least-squares fit by one tone plus DC."""
+def tone_fit(x, freq, fs=FS):
+    """The amplitude of x's least-squares fit by one tone plus DC, and the
+    SNR against that fit."""
     t = np.arange(x.size) / fs
     basis = np.stack([np.cos(2 * np.pi * freq * t), np.sin(2 * np.pi * freq * t), np.ones_like(t)], 1)
     coef, *_ = np.linalg.lstsq(basis, x.astype(np.float64), rcond=None)
     fit = basis[:, :2] @ coef[:2]
     resid = x - basis @ coef
-    return 10 * np.log10(np.sum(fit ** 2) / np.sum(resid ** 2))
+    return np.hypot(coef[0], coef[1]), 10 * np.log10(np.sum(fit ** 2) / np.sum(resid ** 2))
+
+
+def audio_lowpass(freq, audio_bw_hz, fs=FS):
+    """Response at freq of the modems' audio low-pass: two RBJ low-pass
+    sections with the corner at 0.9 audio_bw_hz and Q = 1/sqrt(2)."""
+    w0 = 2 * np.pi * 0.9 * audio_bw_hz / fs
+    c, alpha = np.cos(w0), np.sin(w0) / np.sqrt(2)
+    z = np.exp(-2j * np.pi * freq / fs)
+    section = (1 - c) / 2 * (1 + 2 * z + z * z) / ((1 + alpha) - 2 * c * z + (1 - alpha) * z * z)
+    return section ** 2
+
+
+def dc_blocker(freq, fs=FS):
+    """Response at freq of the DC blocker, pole 1 - 2 pi 2 / fs."""
+    z = np.exp(-2j * np.pi * freq / fs)
+    return (1 - z) / (1 - (1 - 4 * np.pi / fs) * z)
 
 
 def noise(rng, n, sigma):
@@ -29,23 +46,42 @@ def noise(rng, n, sigma):
 SETTLE = 24000  # the DC blockers settle within half a second
 
 
-@pytest.mark.parametrize("name, mod, demod, min_snr", [
-    ("am", lambda: v.AmDsbMod(FS, 0.0, 1.0, 0.5), lambda: v.AmEnvelopeDemod(FS, 4000.0), 25),
-    ("am_abs", lambda: v.AmDsbMod(FS, 0.0, 1.0, 0.5), lambda: v.AmEnvelopeDemod(FS, 4000.0, True), 20),
-    ("fm", lambda: v.FmPhaseAccumMod(FS, 5000.0, 0.0), lambda: v.FmQuadratureDemod(FS, 5000.0, 4000.0), 25),
-    ("pm", lambda: v.PmDirectPhaseMod(FS, 1.0, 0.0), lambda: v.PmQuadratureDemod(FS, 1.0, 4000.0), 20),
+# The level each chain must recover from a 1 kHz tone of amplitude 0.8 (1 for
+# PM): AM, the envelope's swing 0.5 x 0.8 (x 0.9482 for the |I| weight); FM,
+# the phase step 2 pi 5000 x 0.8 / fs per sample over the 5000 Hz deviation;
+# PM, the step of a phase 1 x the tone, 2 sin(pi 1000 / fs); SSB, the 500 Hz
+# product left by the 1500 Hz IF and the 2500 Hz one its low-pass leaves,
+# mixed down to 1 kHz together.
+SSB_IF = (np.conj(audio_lowpass(500.0, 1200.0 / 0.9)) + audio_lowpass(2500.0, 1200.0 / 0.9)) / 2
+AM_LEVEL = 0.4 * abs(audio_lowpass(1000.0, 4000.0) * dc_blocker(1000.0))
+FM_LEVEL = 0.8 * 2 * np.pi / FS * abs(audio_lowpass(1000.0, 4000.0))
+PM_LEVEL = 2 * np.sin(np.pi * 1000.0 / FS) * abs(audio_lowpass(1000.0, 4000.0))
+SSB_LEVEL = 0.8 * abs(SSB_IF * audio_lowpass(1000.0, 3000.0) * dc_blocker(1000.0))
+
+
+@pytest.mark.parametrize("name, mod, demod, min_snr, level", [
+    ("am", lambda: v.AmDsbMod(FS, 0.0, 1.0, 0.5), lambda: v.AmEnvelopeDemod(FS, 4000.0), 25, AM_LEVEL),
+    ("am_abs", lambda: v.AmDsbMod(FS, 0.0, 1.0, 0.5), lambda: v.AmEnvelopeDemod(FS, 4000.0, True), 20,
+     0.9482 * AM_LEVEL),
+    ("fm", lambda: v.FmPhaseAccumMod(FS, 5000.0, 0.0), lambda: v.FmQuadratureDemod(FS, 5000.0, 4000.0), 25,
+     FM_LEVEL),
+    ("pm", lambda: v.PmDirectPhaseMod(FS, 1.0, 0.0), lambda: v.PmQuadratureDemod(FS, 1.0, 4000.0), 20,
+     PM_LEVEL),
     ("usb", lambda: v.SsbPhasingMod(FS, 1200.0 / 0.9, 1500.0, 10000.0, True),
-     lambda: v.SsbProductDemod(FS, 11500.0, 3000.0), 25),
+     lambda: v.SsbProductDemod(FS, 11500.0, 3000.0), 25, SSB_LEVEL),
     ("lsb", lambda: v.SsbPhasingMod(FS, 1200.0 / 0.9, 1500.0, 10000.0, False),
-     lambda: v.SsbProductDemod(FS, 8500.0, 3000.0), 25),
+     lambda: v.SsbProductDemod(FS, 8500.0, 3000.0), 25, SSB_LEVEL),
 ])
-def test_audio_round_trip_through_noise(name, mod, demod, min_snr, rng):
+def test_audio_round_trip_through_noise(name, mod, demod, min_snr, level, rng):
     audio = tone(1000.0, 48000, amp=0.8 if name != "pm" else 1.0)
     iq = mod().process(audio)
     assert iq.dtype == np.complex64 and iq.shape == audio.shape
     rx = demod().process(iq + noise(rng, iq.size, 0.01))
     assert rx.dtype == np.float32 and rx.shape == audio.shape
-    assert tone_snr_db(rx[SETTLE:], 1000.0) > min_snr
+    amplitude, snr = tone_fit(rx[SETTLE:], 1000.0)
+    assert snr > min_snr
+    # Within 3 %: the arctangent's polynomial costs PM about 1.4 %.
+    assert amplitude == pytest.approx(level, rel=0.03)
 
 
 def test_cw_envelope_follows_the_keying(rng):

@@ -43,7 +43,7 @@ def test_keywords_and_ints_are_accepted():
 
 class FloatLike:
     def __float__(self):
-        return 2.0
+        return 8.0
 
 
 class IndexLike:
@@ -52,7 +52,11 @@ class IndexLike:
 
 
 def test_float_conversion_follows_the_interpreter():
-    assert v.BpskMod(FloatLike(), IndexLike(), 1.0).process(np.zeros(1, np.uint8)).shape == (1,)
+    # fs 8 and rf_hz 3: the carrier turns 3 pi / 4 a sample.
+    bits = np.array([1, 0, 1, 1, 0, 0, 1], np.uint8)
+    got = v.BpskMod(FloatLike(), IndexLike(), IndexLike()).process(bits)
+    assert np.array_equal(got, v.BpskMod(8.0, 3.0, 3.0).process(bits))
+    assert not np.array_equal(got, v.BpskMod(8.0, 0.0, 3.0).process(bits))
     err = raises_text(TypeError, "argument 'fs': must be real number, not str",
                   lambda: v.BpskMod("8", 0.0, 1.0))
     assert isinstance(err.__cause__, TypeError)

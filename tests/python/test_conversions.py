@@ -1,11 +1,10 @@
 """Every conversion of the binding layer, through its test module."""
 import collections.abc
 
+import _vatel_probe as p
 import numpy as np
 import pytest
 from conftest import RANGE, raises_text
-
-p = pytest.importorskip("_vatel_probe")
 
 
 def test_integers_within_their_widths():

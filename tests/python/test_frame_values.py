@@ -2,7 +2,7 @@ import numpy as np
 import pytest
 
 import vatel_sdr as v
-from conftest import RANGE, raises_text
+from conftest import RANGE, raises_panic, raises_text
 
 
 def test_frame_packet_fields_and_defaults():
@@ -84,24 +84,92 @@ def test_mcs_table_lengths_and_ladder():
     assert ladder.len == 5 and v.McsTable.default_ladder().len == 4
 
 
-@pytest.mark.parametrize("args, kwargs", [
-    (("qpsk",), {}),
-    (("qpsk", "ldpc", "n512r12", "rs", 204, 16), {}),
-    (("bpsk", "conv", "7/8"), {}),
-    (("qam16", "convolutional", "1/2", "reed_solomon", 255, 239), {}),
-    (("qam64",), {"inner_kind": "conv_k7", "inner_code": "3/4"}),
-    (("qam256", "convolutional_k7", "5/6", "bch", 12), {}),
-    (("qpsk", "dvb_t", "2/3"), {}),
-    (("qpsk", "none", "anything at all"), {}),
-    (("qpsk", "ldpc", "n576r23", "bch", 0), {}),
-    (("bpsk", "none", "", "none", 2**64 - 1, 2**64 - 1), {}),
-])
-def test_mcs_table_add_appends(args, kwargs):
+def bch_degree(t):
+    """Degree of the narrow-sense BCH generator of length 255: the size of
+    the union of the cyclotomic cosets of 1 .. 2t modulo 255."""
+    roots = set()
+    for i in range(1, 2 * t + 1):
+        x = i
+        while x not in roots:
+            roots.add(x)
+            x = 2 * x % 255
+    return len(roots)
+
+
+LDPC_SIZES = {"n512r12": (256, 512), "n576r23": (384, 576), "n512r34": (384, 512)}
+PUNCTURE = {"1/2": ([1], [1]), "2/3": ([1, 1], [1, 0]), "3/4": ([1, 1, 0], [1, 0, 1]),
+            "5/6": ([1, 1, 0, 1, 0], [1, 0, 1, 0, 1]),
+            "7/8": ([1, 1, 1, 1, 0, 1, 0], [1, 0, 0, 0, 1, 0, 1])}
+BITS_PER_POINT = {"bpsk": 1, "qpsk": 2, "qam16": 4, "qam64": 6, "qam256": 8}
+
+
+def ceil_div(a, b):
+    return -(-a // b)
+
+
+def coded_bits(n_bytes, outer, inner):
+    """The payload chain's length (CRC-32, outer code, inner code, no
+    interleavers) worked out from the codes' sizes."""
+    with_crc = n_bytes + 4
+    if outer[0] == "bch":
+        x = ceil_div(8 * with_crc, 120) * (120 + bch_degree(outer[1]))
+    elif outer[0] == "rs":
+        n, parity = outer[1:]
+        x = ceil_div(with_crc, n - parity) * n * 8
+    else:
+        x = 8 * with_crc
+    if inner[0] == "ldpc":
+        k, n = LDPC_SIZES[inner[1]]
+        x = ceil_div(x, k) * n
+    elif inner[0] == "conv":
+        constraint, rate = inner[1:]
+        first, second = PUNCTURE[rate]
+        pairs = x + constraint - 1
+        x = pairs // len(first) * (sum(first) + sum(second)) + sum(
+            first[j] + second[j] for j in range(pairs % len(first)))
+    return x
+
+
+# (add's arguments, keywords, the entry they must make: constellation, outer
+# code, inner code), or the panic text of the first frame for a code that
+# does not exist.
+MCS_CASES = [
+    (("qpsk",), {}, ("qpsk", ("none",), ("none",))),
+    (("qpsk", "ldpc", "n512r12", "rs", 204, 16), {}, ("qpsk", ("rs", 204, 16), ("ldpc", "n512r12"))),
+    (("bpsk", "conv", "7/8"), {}, ("bpsk", ("none",), ("conv", 5, "7/8"))),
+    (("qam16", "convolutional", "1/2", "reed_solomon", 255, 239), {},
+     ("qam16", ("rs", 255, 239), ("conv", 5, "1/2"))),
+    (("qam64",), {"inner_kind": "conv_k7", "inner_code": "3/4"}, ("qam64", ("none",), ("conv", 7, "3/4"))),
+    (("qam256", "convolutional_k7", "5/6", "bch", 12), {}, ("qam256", ("bch", 12), ("conv", 7, "5/6"))),
+    (("qpsk", "dvb_t", "2/3"), {}, ("qpsk", ("none",), ("conv", 7, "2/3"))),
+    (("qpsk", "none", "anything at all"), {}, ("qpsk", ("none",), ("none",))),
+    (("qam16", "ldpc", "n512r34", "bch", 3), {}, ("qam16", ("bch", 3), ("ldpc", "n512r34"))),
+    (("qpsk", "ldpc", "n576r23", "bch", 0), {}, "valid BCH t: DesignTooLarge(0)"),
+    (("bpsk", "none", "", "none", 2**64 - 1, 2**64 - 1), {}, ("bpsk", ("none",), ("none",))),
+]
+# One data carrier: a payload symbol holds one constellation point, so the
+# burst length counts the coded bits to within a point.
+ONE_CARRIER = v.OfdmConfig(64, 16, np.array([5], np.int32), np.zeros(0, np.int32),
+                           np.zeros(0, np.complex64), 1e6, 0.0, 1.0, "qpsk", None
+                           ).with_header_format("none")
+PREAMBLE = 4 * 16 + 80
+
+
+@pytest.mark.parametrize("args, kwargs, entry", MCS_CASES)
+def test_mcs_table_add_appends_the_entry_it_names(args, kwargs, entry):
     t = v.McsTable()
-    assert t.add(*args, **kwargs) is None
-    assert t.len == 1
-    t.add(*args, **kwargs)
+    assert t.add("bpsk") is None and t.add(*args, **kwargs) is None
     assert t.len == 2
+    m = v.OfdmFrameMod(ONE_CARRIER, t)
+    if isinstance(entry, str):
+        frame = v.FramePacket(np.zeros(5, np.uint8), 0, 1)
+        assert str(raises_panic(lambda: m.modulate_frame(frame))) == entry
+        return
+    constellation, outer, inner = entry
+    for n in (0, 1, 7, 12, 13, 29, 100, 117, 241, 250):
+        frame = v.FramePacket(np.zeros(n, np.uint8), 0, 1)
+        points = ceil_div(coded_bits(n, outer, inner), BITS_PER_POINT[constellation])
+        assert m.modulate_frame(frame).size == PREAMBLE + 80 * points, n
 
 
 @pytest.mark.parametrize("args, text", [

@@ -13,9 +13,22 @@ def test_pack_unpack_standard_and_free_text():
     assert v.ft8_unpack(p) == {"type": "standard", "call_to": "CQ", "call_de": "K1ABC", "extra": "FN42"}
     assert list(v.ft8_unpack(p)) == ["type", "call_to", "call_de", "extra"]
     q = v.ft8_pack_free_text("HELLO WORLD")
-    assert v.ft8_unpack(q)["type"] != "standard"
+    assert v.ft8_unpack(q) == {"type": "free_text", "text": "HELLO WORLD"}
+    assert list(v.ft8_unpack(q)) == ["type", "text"]
+    # Trailing spaces go, leading ones stay.
+    assert v.ft8_unpack(v.ft8_pack_free_text(" HI")) == {"type": "free_text", "text": " HI"}
+
+
+def test_pack_unpack_telemetry():
+    # Data bytes shifted up by one bit, the top bit of the next below; n3 = 5.
     t = v.ft8_pack_telemetry(bytes(range(9)))
-    assert len(t) == 10
+    assert t == bytes([0, 2, 4, 6, 8, 10, 12, 14, 0x11, 0x40])
+    u = v.ft8_unpack(t)
+    assert u == {"type": "telemetry", "data": bytes(range(9))}
+    assert list(u) == ["type", "data"] and type(u["data"]) is bytes
+    # Only the low 71 of the 72 bits travel.
+    assert v.ft8_unpack(v.ft8_pack_telemetry(b"\xff" * 9)) == {
+        "type": "telemetry", "data": b"\x7f" + b"\xff" * 8}
 
 
 @pytest.mark.parametrize("call, text", [

@@ -7,8 +7,7 @@ import pytest
 
 import vatel_sdr
 
-# Every name the module adds, in registration order (the subset built so far
-# is checked as a prefix-preserving subsequence of this list).
+# Every name the module adds, in registration order.
 REGISTRATION_ORDER = [
     "CwEnvelopeDemod", "AmEnvelopeDemod", "SsbProductDemod", "FmQuadratureDemod",
     "PmQuadratureDemod", "BpskDemod", "QpskDemod", "QamDemod",
@@ -38,11 +37,9 @@ STANDARD_ATTRS = {"__name__", "__doc__", "__loader__", "__spec__", "__package__"
 
 
 def test_all_follows_registration_order():
-    assert len(REGISTRATION_ORDER) == 70
     names = vatel_sdr.__all__
     assert isinstance(names, list)
-    assert names == [n for n in REGISTRATION_ORDER if n in names]
-    assert len(set(names)) == len(names)
+    assert names == REGISTRATION_ORDER
 
 
 def test_module_holds_only_its_names():
@@ -76,12 +73,22 @@ def test_second_import_is_the_same_module():
     assert len(again.__all__) == len(set(again.__all__))
 
 
+FRESH_IMPORT = """
+import sys
+import vatel_sdr
+print(sorted(m for m in sys.modules if m == "numpy" or m.startswith("numpy.")))
+print(len(vatel_sdr.__all__))
+vatel_sdr.BpskMod(8.0, 0.0, 1.0)
+print("numpy" in sys.modules)
+"""
+
+
 def test_import_in_a_fresh_interpreter_reads_no_numpy_until_needed():
-    # Importing the module must not fail in a clean interpreter and must
-    # give the same list of names.
-    out = subprocess.run([sys.executable, "-c", "import vatel_sdr; print(len(vatel_sdr.__all__))"],
-                         capture_output=True, text=True, check=True)
-    assert int(out.stdout) == len(vatel_sdr.__all__)
+    # Importing the module (and building an object) loads no part of NumPy;
+    # the names are the same as in this interpreter.
+    out = subprocess.run([sys.executable, "-c", FRESH_IMPORT], capture_output=True, text=True,
+                         check=True)
+    assert out.stdout.split("\n") == ["[]", str(len(REGISTRATION_ORDER)), "False", ""]
 
 
 def test_text_signatures():

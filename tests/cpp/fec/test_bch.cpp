@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -69,9 +68,9 @@ TEST(Bch, ConstructionErrors) {
 }
 
 // A huge t stops as soon as the generator's degree reaches 255, instead of
-// walking 2t indices (or wrapping 2t to a small number).
+// walking 2t indices (or wrapping 2t to a small number); a walk would run
+// into the test's timeout.
 TEST(Bch, HugeDesignStopsAtDegree255) {
-  const auto start = std::chrono::steady_clock::now();
   const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
   for (std::uint64_t t : {std::uint64_t{1000}, std::uint64_t{1} << 40, std::uint64_t{1} << 63,
                           (std::uint64_t{1} << 63) + 1, max}) {
@@ -79,7 +78,6 @@ TEST(Bch, HugeDesignStopsAtDegree255) {
   }
   EXPECT_PANIC_TEXT(Bch::for_120_bit_messages(max),
                     "valid BCH t: DesignTooLarge(18446744073709551615)");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST(Bch, CorrectsUpToTBitErrors) {
