@@ -61,6 +61,10 @@ struct FrameScratch {
     std::vector<cf32> points;    // the points decided for cells
     std::vector<float> symbol_llrs;
     std::vector<float> phases;
+    std::vector<float> gains;         // |H|^2 of each data cell
+    std::vector<float> unit_gains;    // the same without a channel estimate
+    std::vector<float> symbol_noise;  // per symbol of a section
+    std::vector<float> median_scratch;
     std::vector<float> header_soft;
     std::vector<float> payload_soft;
   } work;

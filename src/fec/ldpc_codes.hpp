@@ -112,6 +112,10 @@ void check_node_sum_product(const float* q, float* c, std::size_t d) noexcept;
 float pade_tanh(float x) noexcept;
 float pade_two_atanh(float p) noexcept;
 
+// The largest check-to-variable message of the sum-product rule: the
+// approximant of 2 atanh at |p| = 1, 2 * 274 / 120.
+inline constexpr float kMaxSumProductMessage = 2.0f * 274.0f / 120.0f;
+
 }  // namespace vatel::fec::ldpc_codes
 
 namespace vatel::fec {

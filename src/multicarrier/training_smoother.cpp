@@ -84,23 +84,38 @@ TrainingSmoother::TrainingSmoother(const CarrierPlan& plan) {
   solve_hermitian(m, fh, t, u);  // fh = M^-1 F^H
   fit_.resize(t * u);
   model_.resize(u * t);
-  tap_gain_.assign(t, 0.0f);
   double trace = 0.0;  // of the projection F M^-1 F^H: the fit's degrees of freedom
   for (std::size_t l = 0; l < t; ++l) {
-    double g = 0.0;
     for (std::size_t k = 0; k < u; ++k) {
       const cd a = fh[l * u + k];
       fit_[l * u + k] = cf32(static_cast<float>(a.real()), static_cast<float>(a.imag()));
-      g += std::norm(a);
       trace += (f[k * t + l] * a).real();
     }
-    tap_gain_[l] = static_cast<float>(g);
   }
   for (std::size_t i = 0; i < u * t; ++i)
     model_[i] = cf32(static_cast<float>(f[i].real()), static_cast<float>(f[i].imag()));
   residual_dof_ = static_cast<float>(static_cast<double>(u) - trace);
   taps_.resize(t);
   raw_.resize(u);
+}
+
+void TrainingSmoother::fit_kept() {
+  // The kept delays alone, by least squares: (F_K^H F_K) h = F_K^H raw.
+  const std::size_t u = bins_.size();
+  const std::size_t t = taps_.size();
+  const std::size_t n = kept_.size();
+  system_.resize(n * n);
+  solution_.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t l = kept_[i];
+    std::complex<double> b = 0.0;
+    for (std::size_t k = 0; k < u; ++k)
+      b += std::conj(std::complex<double>(model_[k * t + l])) * std::complex<double>(raw_[k]);
+    solution_[i] = b;
+    for (std::size_t j = 0; j < n; ++j) system_[i * n + j] = gram_[l * t + kept_[j]];
+    system_[i * n + i] += 1e-6 * static_cast<double>(u);
+  }
+  solve_hermitian(system_, solution_, n, 1);
 }
 
 void TrainingSmoother::smooth(std::span<cf32> spectrum) {
@@ -131,28 +146,42 @@ void TrainingSmoother::smooth(std::span<cf32> spectrum) {
     residual = residual + std::norm(raw_[k] - g);
   }
   const float noise = residual / residual_dof_;
-  std::size_t strongest = 0;
+  // The delays are taken one at a time, each the one that best explains
+  // what the delays kept so far leave, for as long as it stands clearly
+  // above the noise.  Judged on the full fit instead, a strong path leaks
+  // into its neighbouring delays (the guard bands make them nearly alike)
+  // and those would be kept with their share of the noise.
+  double power = 0.0;
+  for (std::size_t k = 0; k < u; ++k) power += std::norm(raw_[k]);
+  const double floor = std::max(static_cast<double>(noise), 1e-9 * power / static_cast<double>(u));
+  const double threshold = kTapThreshold * static_cast<double>(u) * floor;
   kept_.clear();
-  for (std::size_t l = 0; l < t; ++l) {
-    const float p = std::norm(taps_[l]);
-    if (p > std::norm(taps_[strongest])) strongest = l;
-    if (p > kTapThreshold * noise * tap_gain_[l]) kept_.push_back(l);
+  solution_.clear();
+  residual_.assign(raw_.begin(), raw_.end());
+  while (kept_.size() < t) {
+    std::size_t best = t;
+    double best_power = -1.0;
+    for (std::size_t l = 0; l < t; ++l) {
+      if (std::find(kept_.begin(), kept_.end(), l) != kept_.end()) continue;
+      std::complex<double> c = 0.0;
+      for (std::size_t k = 0; k < u; ++k)
+        c += std::conj(std::complex<double>(model_[k * t + l])) * residual_[k];
+      if (std::norm(c) > best_power) {
+        best_power = std::norm(c);
+        best = l;
+      }
+    }
+    if (best == t || (!kept_.empty() && !(best_power > threshold))) break;
+    kept_.push_back(best);
+    fit_kept();
+    for (std::size_t k = 0; k < u; ++k) {
+      std::complex<double> g = 0.0;
+      for (std::size_t i = 0; i < kept_.size(); ++i)
+        g += std::complex<double>(model_[k * t + kept_[i]]) * solution_[i];
+      residual_[k] = std::complex<double>(raw_[k]) - g;
+    }
   }
-  if (kept_.empty()) kept_.push_back(strongest);
-  // The kept delays alone, by least squares: (F_K^H F_K) h = F_K^H raw.
   const std::size_t n = kept_.size();
-  system_.resize(n * n);
-  solution_.resize(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::size_t l = kept_[i];
-    std::complex<double> b = 0.0;
-    for (std::size_t k = 0; k < u; ++k)
-      b += std::conj(std::complex<double>(model_[k * t + l])) * std::complex<double>(raw_[k]);
-    solution_[i] = b;
-    for (std::size_t j = 0; j < n; ++j) system_[i * n + j] = gram_[l * t + kept_[j]];
-    system_[i * n + i] += 1e-6 * static_cast<double>(u);
-  }
-  solve_hermitian(system_, solution_, n, 1);
   for (std::size_t k = 0; k < u; ++k) {
     std::complex<double> g = 0.0;
     for (std::size_t i = 0; i < n; ++i) g += std::complex<double>(model_[k * t + kept_[i]]) * solution_[i];

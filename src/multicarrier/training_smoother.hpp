@@ -8,10 +8,11 @@
 // most of the noise (all but taps / used bins of it).  The fit reaches a few
 // taps before zero as well, for a start found slightly late.
 //
-// Most channels have a few strong paths: a delay whose fitted tap does not
-// stand clearly above the noise (estimated from what the model leaves) is
-// dropped and the kept delays are fitted again on their own, so a short
-// channel keeps little more noise than its few taps.
+// Most channels have a few strong paths: the noise is estimated from what
+// the full model leaves, and the delays are then taken one at a time, each
+// the one that best explains what the delays kept so far leave, for as long
+// as it stands clearly above that noise.  A short channel keeps little more
+// noise than its few taps.
 //
 // The fit's matrices are made once per carrier plan; a plan with too many
 // used bins for that (or too few for the taps) is left as it is.
@@ -41,22 +42,24 @@ class TrainingSmoother {
   // Taps before delay 0 and the largest number of used bins fitted.
   static constexpr std::size_t kEarlyTaps = 4;
   static constexpr std::size_t kMaxBins = 256;
-  // A tap is kept when its power exceeds this many times its noise power:
-  // a tap of noise alone passes with probability e^-4.
-  static constexpr float kTapThreshold = 4.0f;
+  // A delay is taken when its correlation with what is left exceeds this
+  // many times its noise power: noise alone passes at one of the 21 delays
+  // of a 16-sample prefix with probability 21 e^-8, under 1 %.
+  static constexpr double kTapThreshold = 8.0;
 
  private:
   std::vector<std::size_t> bins_;  // used bins, ascending
   std::vector<cf32> training_;     // X at those bins
   std::vector<cf32> fit_;          // taps x bins: the ridge least-squares fit
   std::vector<cf32> model_;        // bins x taps: the spectrum of each delay
-  std::vector<float> tap_gain_;    // noise power of each fitted tap per unit bin noise
   float residual_dof_ = 0.0f;      // bins less the fit's degrees of freedom
   std::vector<std::complex<double>> gram_;  // F^H F, taps x taps
   std::vector<cf32> raw_;          // one raw estimate per used bin
   std::vector<cf32> taps_;
   std::vector<std::size_t> kept_;
-  std::vector<std::complex<double>> system_, solution_;
+  std::vector<std::complex<double>> system_, solution_, residual_;
+  // solution_ = the least-squares taps of the kept delays.
+  void fit_kept();
 };
 
 }  // namespace vatel::multicarrier

@@ -22,10 +22,16 @@
 // also refuses a start whose first repetition holds several times the mean
 // energy of the others.
 //
-// A constant offset (the DC that every receiver front end leaves) is
-// periodic with any period and scores 1 everywhere; the preamble carries
-// nothing at DC, so a start whose samples are mostly their own mean is
-// refused too.
+// A carrier tone (and the DC that every receiver front end leaves, a tone at
+// zero frequency) is periodic with any period and scores 1 wherever it
+// stands above the noise.  A preamble is several spectral lines, a tone one:
+// the correlation of a tone with itself at any lag m holds its share of the
+// window's energy, whereas the lines of a preamble, k fs / L apart, cancel
+// at some lag: a lag of L / 2^j sets lines an odd multiple of 2^(j-1)
+// apart in opposition.  The preamble's lines are the multiples of a step up
+// to the plan's edge, and the lags L/2 and L/4 keep its correlation below a
+// third of its energy, through echoes and notches too, so a start whose
+// window correlates highly at both lags, essentially one line, is refused.
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -51,14 +57,23 @@ class PreambleScreen {
   // of the others: noise makes the repetitions of a real preamble differ by
   // far less.
   static constexpr double kMaxLeadRatio = 3.0;
-  // The largest accepted share of the window's energy in its mean.
-  static constexpr double kMaxDcShare = 0.5;
+  // The largest accepted share of the window's energy in one spectral line:
+  // a tone in noise that passes the score holds over 0.7 of it, a preamble
+  // under a tone 10 dB below it less than 0.2.
+  static constexpr double kMaxLineShare = 0.5;
 
  private:
   std::size_t repeats_ = 0;
   std::size_t len_ = 0;
   // Per-sample lag products and energies of one block.
-  std::vector<double> lag_re_, lag_im_, energy_, lead_energy_, sample_re_, sample_im_;
+  std::vector<double> lag_re_, lag_im_, energy_;
+
+  // The products with the samples L/2 and L/4 later, for the n samples of a
+  // block from a on.
+  void line_products(const cf32* a, std::size_t n);
+  std::size_t half_ = 1;     // L/2
+  std::size_t quarter_ = 1;  // L/4
+  std::vector<double> half_re_, half_im_, quarter_re_, quarter_im_;
 };
 
 }  // namespace vatel::sync

@@ -63,6 +63,34 @@ TEST(PreambleScreen, HitsEveryStartTheExactSearchKeeps) {
   EXPECT_LT(hits.size(), kept.size() + kept.size() / 10);
 }
 
+// A tone (DC among them) passes the score wherever it stands above the
+// noise; only a window of several lines is a preamble, also with the tone.
+TEST(PreambleScreen, RefusesAToneAndKeepsPreamblesUnderIt) {
+  std::mt19937 rng(5);
+  const auto clean = test_signal(rng);  // noise of power 8e-4 and five preambles
+  std::normal_distribution<float> g(0.0f, 0.02f);
+  PreambleScreen screen(4, 16);
+  // Carriers of a 64-point FFT: off the grid, on the preamble's own line
+  // spacing of 4, and zero.
+  for (float carriers : {10.37f, -23.81f, 4.0f, 16.0f, 0.0f}) {
+    const float w = 2.0f * 3.14159265f * carriers / 64.0f;
+    std::vector<cf32> tone_only(20000), with_preambles = clean;
+    for (std::size_t i = 0; i < tone_only.size(); ++i) {
+      // 10 dB above the noise.
+      const cf32 t = std::polar(0.0894f, w * static_cast<float>(i) + 0.3f);
+      tone_only[i] = t + cf32{g(rng), g(rng)};
+      with_preambles[i] += t;
+    }
+    EXPECT_FALSE(screen.first(tone_only, 0, tone_only.size(), 0.5f)) << carriers;
+    // The preamble at 15001 lies 6 dB under the tone: a line it is.
+    for (std::size_t at : {500u, 3000u, 4100u, 9000u}) {
+      const auto h = screen.first(with_preambles, at - 200, at + 1, 0.5f);
+      ASSERT_TRUE(h) << carriers << " at " << at;
+      EXPECT_GE(*h, at - 16) << carriers;
+    }
+  }
+}
+
 TEST(PreambleScreen, NonFiniteSamplesSpoilOnlyTheStartsThatSeeThem) {
   std::mt19937 rng(4);
   auto x = test_signal(rng);
