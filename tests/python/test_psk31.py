@@ -482,10 +482,11 @@ def on_air(text, fs, carrier, start, snr_db, rng, tail=2000):
     return x.astype(np.complex64)
 
 
-def received(iq, fs, cand):
-    """What the stream tuned to the candidate gives from where its run starts."""
+def received(iq, fs, cand, later=0):
+    """What the stream tuned to the candidate gives from where its run starts
+    (and `later` samples on)."""
     s = v.Psk31Stream("bpsk", fs, cand["carrier_hz"])
-    return s.feed(iq[cand["time_sym"] * round(fs / 31.25):]) + s.flush()
+    return s.feed(iq[cand["time_sym"] * round(fs / 31.25) + later:]) + s.flush()
 
 
 # Stations across a bin (on the grid, a quarter bin either side, anywhere),
@@ -508,6 +509,19 @@ def test_search_tunes_a_station_anywhere_in_its_bin(offset, fs, lag, rng):
     assert abs(best["carrier_hz"] - carrier) < 0.1
     assert text in text_of(best["soft_bits"])
     assert text.decode() in received(iq, fs, best)
+
+
+@pytest.mark.parametrize("lag", [-110, -160, -200, 60])
+def test_a_second_stream_half_a_symbol_later_covers_the_other_timings(lag, rng):
+    # These stations' symbols begin too far from the search's steps for a
+    # stream started on one; half a symbol later they line up.
+    fs, sps = 8000, 256
+    text = b"CQ CQ DE K1ABC K1ABC PSE K"
+    carrier = 1000.0 + rng.uniform(-12, 12)
+    iq = on_air(text, fs, carrier, 20 * sps + lag, SNR_DB, rng)
+    best = v.best_psk31_sync(v.psk31_sync(iq, fs, 500.0, 1500.0), carrier)
+    assert best is not None and abs(best["carrier_hz"] - carrier) < 0.1
+    assert text.decode() in received(iq, fs, best, later=sps // 2)
 
 
 def test_a_station_between_two_bins_needs_a_second_grid(rng):
