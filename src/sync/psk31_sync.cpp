@@ -7,6 +7,7 @@
 
 #include "core/checked.hpp"
 #include "demodulate/psk31.hpp"
+#include "dsp/rotator.hpp"
 #include "sync/waterfall.hpp"
 
 namespace vatel::sync::psk31_sync {
@@ -23,7 +24,99 @@ std::size_t bin_count(float base_hz, float max_hz) {
   return q == std::numeric_limits<std::uint64_t>::max() ? 0 : q + 1;
 }
 
+// The best of `lanes` equally spaced angles from `first` by `spacing` (at most
+// `last`): the angle whose phasor, stepped backwards, gathers the most power
+// from z.  The kernel's extra lanes are padding and are never chosen.
+float best_angle(const std::vector<cf32>& z, float first, float spacing, std::size_t lanes, float last,
+                 std::vector<float>& step_re, std::vector<float>& step_im, std::vector<float>& power) {
+  const std::size_t padded = (lanes + waterfall::kKernelLanes - 1) / waterfall::kKernelLanes * waterfall::kKernelLanes;
+  step_re.resize(padded);
+  step_im.resize(padded);
+  power.resize(padded);
+  for (std::size_t g = 0; g < padded; ++g) {
+    const float a = std::min(first + static_cast<float>(g) * spacing, last);
+    ::sincosf(-a, &step_im[g], &step_re[g]);
+  }
+  waterfall::log_power_kernel(z.data(), z.size(), step_re.data(), step_im.data(), padded, power.data());
+  std::size_t best = 0;
+  for (std::size_t g = 1; g < lanes; ++g)
+    if (power[g] > power[best]) best = g;
+  return std::min(first + static_cast<float>(best) * spacing, last);
+}
+
 }  // namespace
+
+float refine_carrier(std::span<const cf32> iq, float fs, float centre_hz) {
+  const std::size_t sps = demodulate::psk31::samples_per_symbol(fs);
+  // Sums over half a symbol, one every eighth of a symbol.  Half a symbol is
+  // short enough that both lines of an idle station (steady reversals,
+  // 15.625 Hz either side of its carrier) pass nearly alike wherever it sits
+  // in the bin (whole-symbol sums weaken the far line until the near one's
+  // square looks like the carrier), and long enough to keep a station a few
+  // bins away from mixing with the wanted one.  Eight sums a symbol keep
+  // such a station's products from folding into the band searched, and turn
+  // the squared line, at most 31.25 Hz, by at most an eighth of a turn per
+  // sum: no ambiguity.
+  const std::size_t hop = sps / 8;
+  if (hop == 0) return centre_hz;
+  constexpr std::size_t kHopsPerSum = 4;
+  const std::size_t blocks = std::min(iq.size() / hop, 8 * kRefineSymbols);
+  if (blocks < 2 * 8) return centre_hz;  // less than two symbols
+  const std::size_t n = blocks - (kHopsPerSum - 1);
+
+  std::vector<cf32> block(blocks);
+  dsp::Rotator mixer(-centre_hz, fs);
+  for (std::size_t b = 0; b < blocks; ++b) {
+    float re = 0.0f, im = 0.0f;
+    const cf32* x = iq.data() + b * hop;
+    for (std::size_t i = 0; i < hop; ++i) {
+      const cf32 y = dsp::mix(x[i], mixer.next());
+      re += y.real();
+      im += y.imag();
+    }
+    block[b] = {re, im};
+  }
+  std::vector<cf32> z(n);
+  float energy = 0.0f;
+  for (std::size_t m = 0; m < n; ++m) {
+    float re = 0.0f, im = 0.0f;
+    for (std::size_t j = 0; j < kHopsPerSum; ++j) {
+      re += block[m + j].real();
+      im += block[m + j].imag();
+    }
+    z[m] = {re, im};
+    energy += re * re + im * im;
+  }
+  // Squared and scaled to a mean magnitude of 1, so that the correlations
+  // stay far from overflow whatever the input level.
+  const float scale = static_cast<float>(n) / energy;
+  if (!std::isfinite(energy) || !(energy > 0.0f) || !std::isfinite(scale)) return centre_hz;
+  for (cf32& v : z) {
+    const float re = v.real(), im = v.imag();
+    v = {(re * re - im * im) * scale, (2.0f * re * im) * scale};
+  }
+
+  // Angle per sum of the squared line, 2 pi (2 offset) hop / fs: within
+  // +-limit for offsets within half a bin.
+  const float per_hz = (6.2831855f * static_cast<float>(hop)) / fs;
+  const float limit = kBinHz * per_hz;
+  // A grid at half the resolution of n sums finds the main lobe of the
+  // strongest line; each further pass spreads the kernel's 16 lanes over one
+  // spacing either side of the best angle so far, 7.5 times finer.
+  const float rayleigh = 6.2831855f / static_cast<float>(n);
+  const std::size_t lanes = static_cast<std::size_t>(std::ceil(2.0f * limit / (0.5f * rayleigh))) + 1;
+  float spacing = 2.0f * limit / static_cast<float>(lanes - 1);
+  std::vector<float> step_re, step_im, power;
+  float angle = best_angle(z, -limit, spacing, lanes, limit, step_re, step_im, power);
+  for (int pass = 0; pass < 3; ++pass) {
+    const float first = std::max(angle - spacing, -limit);
+    const float last = std::min(angle + spacing, limit);
+    spacing = (last - first) / static_cast<float>(waterfall::kKernelLanes - 1);
+    angle = best_angle(z, first, spacing, waterfall::kKernelLanes, last, step_re, step_im, power);
+  }
+  const float offset = std::clamp(0.5f * angle / per_hz, -0.5f * kBinHz, 0.5f * kBinHz);
+  return centre_hz + offset;
+}
 
 float median_f32(std::vector<float> v) {
   if (v.empty()) return 0.0f;
@@ -41,11 +134,12 @@ float median_f32(std::vector<float> v) {
 
 void record_candidate(std::vector<Psk31SyncResult>& out, std::size_t time_sym, std::size_t freq_bin,
                       std::span<const cf32> iq, std::size_t n_bits, float base_hz, float score, float fs) {
-  const float carrier_hz = base_hz + static_cast<float>(freq_bin) * kBinHz;
-  demodulate::psk31::Bpsk31Demod demod(fs, carrier_hz, 1.0f);
-  const std::size_t sps = demod.sps();
+  const std::size_t sps = demodulate::psk31::checked_sps(fs, "Bpsk31Demod");
   if (sps == 0 || iq.empty() || time_sym > (iq.size() - 1) / sps) return;  // starts beyond the samples
   const std::size_t s0 = time_sym * sps;
+  const float centre_hz = base_hz + static_cast<float>(freq_bin) * kBinHz;
+  const float carrier_hz = refine_carrier(iq.subspan(s0), fs, centre_hz);
+  demodulate::psk31::Bpsk31Demod demod(fs, carrier_hz, 1.0f);
   // The values the samples can give, capped at n_bits, and two places more:
   // the same values as room for n_bits + 2, without sizing by n_bits alone.
   const std::size_t whole = (iq.size() - s0) / sps;
