@@ -55,9 +55,9 @@ core::Result<std::optional<Bytes>> decode_soft(std::span<const float> llr) {
   return payload_or_none(Codec::decode_soft(llr));
 }
 
-std::vector<Object> candidates(core::Result<std::vector<sync::Ft4SyncResult>> r) {
+std::vector<DictObject> candidates(core::Result<std::vector<sync::Ft4SyncResult>> r) {
   if (!r.ok()) raise_value_error(r.error().message);
-  std::vector<Object> list;
+  std::vector<DictObject> list;
   for (const auto& c : r.value()) {
     Dict d;
     d.set("time_sym", c.time_sym)
@@ -69,11 +69,11 @@ std::vector<Object> candidates(core::Result<std::vector<sync::Ft4SyncResult>> r)
   return list;
 }
 
-std::vector<Object> ft8_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
+std::vector<DictObject> ft8_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
                 std::int32_t t_max, std::uint64_t max_cand) {
   return candidates(sync::costas::ft8_sync(iq, fs, base_hz, max_hz, t_min, t_max, max_cand));
 }
-std::vector<Object> ft4_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
+std::vector<DictObject> ft4_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz, std::int32_t t_min,
                 std::int32_t t_max, std::uint64_t max_cand) {
   return candidates(sync::ft4_sync::ft4_sync(iq, fs, base_hz, max_hz, t_min, t_max, max_cand));
 }
@@ -84,7 +84,7 @@ core::Result<Bytes> pack_standard(std::string_view call_to, std::string_view cal
 core::Result<Bytes> pack_free_text(std::string_view text) { return packed(message::ft8_pack_free_text(text)); }
 core::Result<Bytes> pack_telemetry(BytesArg data) { return packed(message::ft8_pack_telemetry(data.data)); }
 
-Object unpack(BytesArg payload) {
+DictObject unpack(BytesArg payload) {
   auto r = message::ft8_unpack(payload.data);
   if (!r.ok()) raise_value_error(r.error().message);
   Dict d;

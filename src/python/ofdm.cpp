@@ -59,6 +59,8 @@ struct Arg<ofdm::LaterArray<T>> {
   }
   const ofdm::LaterArray<T>& get() const { return v; }
 };
+template <class T>
+struct Annotation<ofdm::LaterArray<T>> : Annotation<std::span<const T>> {};
 
 namespace ofdm {
 namespace {
@@ -106,14 +108,14 @@ core::Buffer<cf32> preamble(const OfdmConfig& cfg, std::size_t num_repeats,
       preamble_params(num_repeats, repeat_len, training_n_fft, training_cp_len), cfg);
 }
 
-std::vector<Object> ofdm_sync(std::span<const cf32> iq, float fs, std::size_t num_repeats,
+std::vector<DictObject> ofdm_sync(std::span<const cf32> iq, float fs, std::size_t num_repeats,
                               std::size_t repeat_len, std::size_t search_start,
                               std::size_t search_end, std::optional<std::size_t> training_n_fft,
                               std::optional<std::size_t> training_cp_len) {
   const auto found = sync::ofdm_sync::ofdm_sync(
       iq, fs, preamble_params(num_repeats, repeat_len, training_n_fft, training_cp_len),
       search_start, search_end);
-  std::vector<Object> list;
+  std::vector<DictObject> list;
   list.reserve(found.size());
   for (const auto& r : found) {
     Dict d;

@@ -59,6 +59,10 @@ struct Arg<ofdm_frame::OptionalCache> {
   explicit Arg(const std::string&) {}  // the default, None
   const ofdm_frame::OptionalCache& get() const { return v; }
 };
+template <>
+struct Annotation<ofdm_frame::OptionalCache> {
+  static std::string text() { return annotation_of<ofdm_frame::SharedCodecCache>() + " | None"; }
+};
 
 namespace ofdm_frame {
 namespace {

@@ -91,12 +91,12 @@ core::Result<Psk31Stream> make_stream(std::string_view mode, float fs, float car
   return Psk31Stream(m.value(), fs, carrier_hz, gain);
 }
 
-std::vector<Object> psk31_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz,
-                               std::uint64_t min_carrier_syms, float peak_margin_db, std::uint64_t n_bits,
-                               std::uint64_t max_cand) {
+std::vector<DictObject> psk31_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz,
+                                   std::uint64_t min_carrier_syms, float peak_margin_db,
+                                   std::uint64_t n_bits, std::uint64_t max_cand) {
   auto r = sync::psk31_sync::psk31_sync(iq, fs, base_hz, max_hz, min_carrier_syms, peak_margin_db, n_bits, max_cand);
   if (!r.ok()) raise_value_error(r.error().message);
-  std::vector<Object> list;
+  std::vector<DictObject> list;
   for (auto& c : r.value()) {
     Dict d;
     d.set("time_sym", c.time_sym)
@@ -126,7 +126,7 @@ Object item_dict(ListArg list, std::size_t i) {
   return o;
 }
 
-Object best_psk31_sync(ListArg candidates, float carrier_hz, float baud) {
+std::optional<DictObject> best_psk31_sync(ListArg candidates, float carrier_hz, float baud) {
   const float half_width = 2.0f * baud;
   bool found = false;
   std::uint64_t best_time = 0;
@@ -154,7 +154,7 @@ Object best_psk31_sync(ListArg candidates, float carrier_hz, float baud) {
       if (t == best_time && std::fabs(c - best_carrier) < 0.01f) return d;
     }
   }
-  return Object::borrow(Py_None);
+  return std::nullopt;
 }
 
 }  // namespace
