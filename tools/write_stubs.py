@@ -21,6 +21,22 @@ HEADER = '''\
 # tools/write_stubs.py from the module's own declarations. Do not edit.
 '''
 
+# The calling conventions of the binding layer, which every class shares; the
+# module itself keeps an empty doc, so they live here, where editors show them.
+MODULE_DOC = (
+    "Software-defined-radio building blocks on NumPy arrays.\n\n"
+    "Samples are complex64 (IQ) or float32 (audio) arrays, bits are uint8 arrays with one bit "
+    "per byte, and frequencies and sample rates are in Hz. An array argument must be "
+    "one-dimensional with exactly the dtype its annotation names; another dtype or shape, a "
+    "list, or a strided view raises TypeError. Integers outside their field's range raise "
+    "OverflowError. Results are new arrays the caller owns. Objects carry their state "
+    "(oscillator phase, filter memories) from one call to the next unless their doc says "
+    "otherwise.\n\n"
+    "A value the system refuses raises ValueError with a fixed message. A violated internal "
+    "invariant raises PanicException, which derives from BaseException (not Exception) and is "
+    "not a module attribute."
+)
+
 
 def load(path):
     loader = importlib.machinery.ExtensionFileLoader("_vatel_sdr_stubs", path)
@@ -130,7 +146,9 @@ def render(items):
     imports.append("from numpy.typing import NDArray")
     names = [item["name"] for item in items]
     all_lines = ["__all__ = ["] + [f'    "{n}",' for n in names] + ["]"]
-    return HEADER + "\n" + "\n".join(imports) + "\n\n" + "\n".join(all_lines) + "\n" + text + "\n"
+    doc = "\n".join(docstring(MODULE_DOC, ""))
+    return (HEADER + "\n" + doc + "\n\n" + "\n".join(imports) + "\n\n" + "\n".join(all_lines) +
+            "\n" + text + "\n")
 
 
 def main(argv):
