@@ -14,7 +14,10 @@
 // `C&`) borrows the receiver exclusively, a const one (or `const C&`) shares
 // it.  Argument binding, its TypeError texts, the self borrow, conversions,
 // results that take over native buffers and error translation all follow
-// from those two things.
+// from those two things, and so do the type stubs: each parameter and
+// result is annotated after its C++ type (Annotation<T>), and
+// src/python/stubs.cpp with tools/write_stubs.py writes vatel_sdr.pyi from
+// the declarations at build time.
 //
 // Native code never sees a PyObject*: it takes spans and values and returns
 // buffers, values or core::Result.  Only this folder includes Python.h.
