@@ -186,6 +186,9 @@ Signature Signature::parse(std::string_view text, std::string_view class_name,
       if (value.size() > 3 && value.substr(0, 3) == "...") {
         value.remove_prefix(3);
         hidden.emplace_back(value);
+        s.shown.emplace_back("...");
+      } else {
+        s.shown.emplace_back(value);
       }
       s.defaults.emplace_back(value);
     }
@@ -486,12 +489,28 @@ bool add_name(PyObject* module, const std::string& name, PyObject* value) {
   return PyModule_AddObjectRef(module, name.c_str(), value) == 0;
 }
 
+std::vector<Registration>& registration_list() {
+  static std::vector<Registration> list;
+  return list;
+}
+
+void note_registration(Registration r) {
+  auto& list = registration_list();
+  for (const Registration& seen : list)
+    if (seen.cls == r.cls && seen.function == r.function) return;
+  list.push_back(r);
+}
+
 }  // namespace
+
+const std::vector<Registration>& registrations() { return registration_list(); }
 
 bool add_class(PyObject* module, const ClassDefBase& def) {
   PyTypeObject* t = def.type();
   if (!t) return false;
-  return add_name(module, def.name(), reinterpret_cast<PyObject*>(t));
+  if (!add_name(module, def.name(), reinterpret_cast<PyObject*>(t))) return false;
+  note_registration({&def, nullptr});
+  return true;
 }
 
 bool add_function(PyObject* module, const FunctionDef& def) {
@@ -502,6 +521,7 @@ bool add_function(PyObject* module, const FunctionDef& def) {
   if (!f) return false;
   const bool ok = add_name(module, def.name(), f);
   Py_DECREF(f);
+  if (ok) note_registration({nullptr, &def});
   return ok;
 }
 

@@ -14,7 +14,10 @@
 // `C&`) borrows the receiver exclusively, a const one (or `const C&`) shares
 // it.  Argument binding, its TypeError texts, the self borrow, conversions,
 // results that take over native buffers and error translation all follow
-// from those two things.
+// from those two things, and so do the type stubs: each parameter and
+// result is annotated after its C++ type (Annotation<T>), and
+// src/python/stubs.cpp with tools/write_stubs.py writes vatel_sdr.pyi from
+// the declarations at build time.
 //
 // Native code never sees a PyObject*: it takes spans and values and returns
 // buffers, values or core::Result.  Only this folder includes Python.h.
@@ -241,6 +244,7 @@ struct Signature {
   bool has_self = false;             // the text starts with "$self"
   std::vector<std::string> params;   // parameter names, in order
   std::vector<std::string> defaults; // default texts of the trailing optional ones
+  std::vector<std::string> shown;    // the same as the text signature shows them
   std::size_t required = 0;
   std::string text_signature;        // "name(params)" as written
   std::string display;               // "Cls.name()" or "name()"
@@ -460,6 +464,13 @@ struct Bytes {
   std::vector<std::uint8_t> data;
 };
 
+// A result that is a dict (one that Dict built, or one given by the caller); it
+// differs from a plain Object only in its annotation, dict[str, Any].
+struct DictObject {
+  Object dict;
+  DictObject(Object d) : dict(std::move(d)) {}  // implicit: a Dict's take() is one
+};
+
 template <class T>
 struct is_result : std::false_type {};
 template <class T>
@@ -507,6 +518,8 @@ PyObject* to_python(R&& r) {
   using T = std::decay_t<R>;
   if constexpr (std::is_same_v<T, Object>) {
     return Object(std::forward<R>(r)).release();
+  } else if constexpr (std::is_same_v<T, DictObject>) {
+    return Object(std::forward<R>(r).dict).release();
   } else if constexpr (std::is_same_v<T, bool>) {
     return Py_NewRef(r ? Py_True : Py_False);
   } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
@@ -575,6 +588,139 @@ class Dict {
 
  private:
   Object d_;
+};
+
+// ---------------------------------------------------------------------------
+// Type annotations
+//
+// The Python type of every parameter and result, as the module's type stubs
+// write it, follows from the C++ type that a declaration binds, so the
+// declaration stays the single source of its stub.  Annotation<T>::text()
+// names T; a family that converts a type of its own (an Arg<T> of its own)
+// adds its Annotation<T> beside it.  Class names are read when the text is
+// asked for, after the module has created its types.
+
+template <class T, class = void>
+struct Annotation;  // undefined: a bound type without an annotation does not compile
+
+template <class T>
+std::string annotation_of() {
+  return Annotation<std::remove_cvref_t<T>>::text();
+}
+
+template <class T>
+struct Annotation<T, std::enable_if_t<std::is_floating_point_v<T>>> {
+  static std::string text() { return "float"; }
+};
+template <class T>
+struct Annotation<T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>>> {
+  static std::string text() { return "int"; }
+};
+template <>
+struct Annotation<bool> {
+  static std::string text() { return "bool"; }
+};
+template <>
+struct Annotation<void> {
+  static std::string text() { return "None"; }
+};
+template <>
+struct Annotation<std::string_view> {
+  static std::string text() { return "str"; }
+};
+template <>
+struct Annotation<std::string> {
+  static std::string text() { return "str"; }
+};
+template <>
+struct Annotation<BytesArg> {
+  static std::string text() { return "bytes"; }
+};
+template <>
+struct Annotation<Bytes> {
+  static std::string text() { return "bytes"; }
+};
+template <>
+struct Annotation<Object> {
+  static std::string text() { return "Any"; }
+};
+template <>
+struct Annotation<DictObject> {
+  static std::string text() { return "dict[str, Any]"; }
+};
+template <>
+struct Annotation<DictArg> {
+  static std::string text() { return "dict[str, Any]"; }
+};
+template <>
+struct Annotation<ListArg> {
+  static std::string text() { return "list[Any]"; }
+};
+
+// A one-dimensional array of the element type, as parameter or result.
+template <class T>
+std::string array_annotation() {
+  if constexpr (std::is_same_v<T, cf32>)
+    return "NDArray[np.complex64]";
+  else if constexpr (std::is_same_v<T, float>)
+    return "NDArray[np.float32]";
+  else if constexpr (std::is_same_v<T, std::uint8_t>)
+    return "NDArray[np.uint8]";
+  else
+    return "NDArray[np.int32]";
+}
+template <class T>
+struct Annotation<std::span<const T>, std::enable_if_t<is_array_element<T>>> {
+  static std::string text() { return array_annotation<T>(); }
+};
+template <class T>
+struct Annotation<core::Buffer<T>> {
+  static std::string text() { return array_annotation<T>(); }
+};
+template <class T, class A>
+struct Annotation<std::vector<T, A>> {
+  static std::string text() {
+    if constexpr (is_array_element<T>)
+      return array_annotation<T>();
+    else
+      return "list[" + annotation_of<T>() + "]";
+  }
+};
+template <class T, std::size_t N>
+struct Annotation<std::array<T, N>> {
+  static std::string text() { return "Sequence[" + annotation_of<T>() + "]"; }
+};
+template <class T>
+struct Annotation<std::optional<T>> {
+  static std::string text() { return annotation_of<T>() + " | None"; }
+};
+template <class T>
+struct Annotation<core::Result<T>> {
+  static std::string text() { return annotation_of<T>(); }
+};
+template <class... T>
+struct Annotation<std::tuple<T...>> {
+  static std::string text() {
+    if constexpr (sizeof...(T) == 0) {
+      return "tuple[()]";
+    } else {
+      std::string s = "tuple[";
+      ((s += annotation_of<T>() + ", "), ...);
+      s.resize(s.size() - 2);
+      return s + "]";
+    }
+  }
+};
+template <class A, class B>
+struct Annotation<std::pair<A, B>> {
+  static std::string text() { return "tuple[" + annotation_of<A>() + ", " + annotation_of<B>() + "]"; }
+};
+template <class C>
+struct Annotation<C, std::enable_if_t<is_registered_v<C>>> {
+  static std::string text() {
+    VATEL_ENSURE(TypeOf<C>::name != nullptr, "class annotated before its type object exists");
+    return TypeOf<C>::name;
+  }
 };
 
 // ---------------------------------------------------------------------------
@@ -815,6 +961,34 @@ C construct(A... a) {
 }
 
 // ---------------------------------------------------------------------------
+// Stub entries: what the module's type stubs say of one callable, taken from
+// its declaration (the text signature) and the C++ signature it binds.
+
+struct StubEntry {
+  enum class Kind { constructor, method, static_method, property, repr, equality, function };
+  Kind kind = Kind::function;
+  Signature signature;                    // empty for equality
+  std::vector<std::string (*)()> params;  // the annotation of each parameter
+  std::string (*result)() = nullptr;      // the annotation of the result
+  std::string doc;
+};
+
+template <class Tuple>
+struct AnnotationsOf;
+template <class... A>
+struct AnnotationsOf<std::tuple<A...>> {
+  static std::vector<std::string (*)()> get() { return {&annotation_of<A>...}; }
+};
+
+template <class Params, class Ret>
+StubEntry stub_entry_of(StubEntry::Kind kind, const Signature& sig, std::string_view doc) {
+  StubEntry e{kind, sig, AnnotationsOf<Params>::get(), &annotation_of<Ret>, std::string(doc)};
+  VATEL_ENSURE(e.params.size() == sig.params.size(),
+               "the text signature of " + sig.display + " does not name every parameter");
+  return e;
+}
+
+// ---------------------------------------------------------------------------
 // Class and function definitions
 
 // The parts of a class definition that do not depend on its native type.
@@ -823,11 +997,17 @@ class ClassDefBase {
   const std::string& name() const { return name_; }
   // The class's type object, created on first use and kept for the process.
   PyTypeObject* type() const;
+  // For the type stubs: the doc after the text signature, and the class's
+  // constructor, methods and attributes in declaration order.
+  const std::string& stub_doc() const { return stub_doc_; }
+  const std::vector<StubEntry>& stub_entries() const { return stub_; }
 
  protected:
   std::string name_;
   std::string qualified_;  // "builtins.<Name>"
   std::string doc_;
+  std::string stub_doc_;
+  std::vector<StubEntry> stub_;
   std::size_t basicsize_ = 0;
   destructor dealloc_ = nullptr;
   newfunc new_ = nullptr;
@@ -857,6 +1037,7 @@ class ClassDef : public ClassDefBase {
     d.class_signature_ = paren == std::string_view::npos ? std::string() : std::string(doc_signature);
     d.doc_ = d.class_signature_.empty() ? std::string(doc)
                                         : d.class_signature_ + "\n--\n\n" + std::string(doc);
+    d.stub_doc_ = std::string(doc);
     d.basicsize_ = sizeof(Instance<C>);
     d.dealloc_ = &dealloc;
     d.type_slot_ = &TypeOf<C>::type;
@@ -873,6 +1054,8 @@ class ClassDef : public ClassDefBase {
   ClassDef&& init() && {
     Constructor<C, F>::signature() = Signature::parse(class_signature_, name_, "__new__");
     new_ = &Constructor<C, F>::tp_new;
+    stub_.push_back(stub_entry_of<typename Traits<decltype(F)>::Args, C>(
+        StubEntry::Kind::constructor, Constructor<C, F>::signature(), {}));
     return std::move(*this);
   }
 
@@ -884,6 +1067,8 @@ class ClassDef : public ClassDefBase {
     static_assert(std::is_same_v<typename MethodShape<F>::C, C>, "method bound to another class");
     Signature& sig = Entry<F>::signature();
     sig = Signature::parse(signature, name_);
+    stub_.push_back(stub_entry_of<typename MethodShape<F>::Params, typename MethodShape<F>::T::Ret>(
+        StubEntry::Kind::method, sig, doc));
     const char* doc_text = keep(sig.text_signature + "\n--\n\n" + std::string(doc));
     if (sig.params.empty())
       methods_.push_back({keep(sig.name), reinterpret_cast<PyCFunction>(&Entry<F>::noargs_method),
@@ -900,6 +1085,9 @@ class ClassDef : public ClassDefBase {
   ClassDef&& def_static(std::string_view signature, std::string_view doc = {}) && {
     Signature& sig = Entry<F>::signature();
     sig = Signature::parse(signature, name_);
+    using T = Traits<decltype(F)>;
+    stub_.push_back(
+        stub_entry_of<typename T::Args, typename T::Ret>(StubEntry::Kind::static_method, sig, doc));
     const char* doc_text = keep(sig.text_signature + "\n--\n\n" + std::string(doc));
     if (sig.params.empty())
       methods_.push_back({keep(sig.name), reinterpret_cast<PyCFunction>(&Entry<F>::noargs_function),
@@ -915,6 +1103,8 @@ class ClassDef : public ClassDefBase {
   template <auto F>
   ClassDef&& prop(std::string_view name, std::string_view doc = {}) && {
     Entry<F>::signature() = Signature::parse(std::string(name) + "($self)", name_);
+    stub_.push_back(stub_entry_of<typename MethodShape<F>::Params, typename MethodShape<F>::T::Ret>(
+        StubEntry::Kind::property, Entry<F>::signature(), doc));
     getset_.push_back({keep(std::string(name)), &Entry<F>::getter, nullptr,
                        doc.empty() ? nullptr : keep(std::string(doc)), nullptr});
     return std::move(*this);
@@ -924,6 +1114,8 @@ class ClassDef : public ClassDefBase {
   ClassDef&& repr() && {
     Entry<F>::signature() = Signature::parse("__repr__($self)", name_);
     repr_ = &Entry<F>::repr;
+    stub_.push_back(stub_entry_of<typename MethodShape<F>::Params, typename MethodShape<F>::T::Ret>(
+        StubEntry::Kind::repr, Entry<F>::signature(), {}));
     return std::move(*this);
   }
 
@@ -931,6 +1123,9 @@ class ClassDef : public ClassDefBase {
   template <auto F>
   ClassDef&& eq() && {
     richcompare_ = &Entry<F>::richcompare;
+    StubEntry e;
+    e.kind = StubEntry::Kind::equality;
+    stub_.push_back(std::move(e));
     return std::move(*this);
   }
 
@@ -960,6 +1155,8 @@ class FunctionDef {
     sig = Signature::parse(signature, {});
     d.name_ = sig.name;
     d.doc_ = sig.text_signature + "\n--\n\n" + std::string(doc);
+    d.stub_ = stub_entry_of<typename Traits<decltype(F)>::Args, typename Traits<decltype(F)>::Ret>(
+        StubEntry::Kind::function, sig, doc);
     if (sig.params.empty()) {
       d.def_ = {nullptr, reinterpret_cast<PyCFunction>(&Entry<F>::noargs_function),
                 METH_NOARGS | METH_STATIC, nullptr};
@@ -971,6 +1168,7 @@ class FunctionDef {
     return d;
   }
   const std::string& name() const { return name_; }
+  const StubEntry& stub() const { return stub_; }
   // The PyMethodDef, stable once the definition is in static storage.
   PyMethodDef* def() const {
     def_.ml_name = name_.c_str();
@@ -981,6 +1179,7 @@ class FunctionDef {
  private:
   std::string name_;
   std::string doc_;
+  StubEntry stub_;
   mutable PyMethodDef def_{};
 };
 
@@ -988,5 +1187,13 @@ class FunctionDef {
 // sets the attribute.  Returns false with the error set on failure.
 bool add_class(PyObject* module, const ClassDefBase& def);
 bool add_function(PyObject* module, const FunctionDef& def);
+
+// Every definition added to a module so far, each once, in the order it was
+// first added (the module's registration order); the stub writer reads them.
+struct Registration {
+  const ClassDefBase* cls = nullptr;
+  const FunctionDef* function = nullptr;
+};
+const std::vector<Registration>& registrations();
 
 }  // namespace vatel::python

@@ -232,41 +232,59 @@ core::Result<bool> fits_guard_function(std::string_view guard, std::uint64_t num
 
 }  // namespace
 
+// The docs below are the user's reference: units, dtypes, lengths and the
+// errors of each call (the conventions all calls share head the type stubs).
+// DVB-T here is 2K: 2048-point FFT, 1705 active carriers, at any sample rate
+// (nb_bandwidth_fs gives the narrow-band ones).
+
 const ClassDefBase& dvb_t_frame_params() {
   static const ClassDef<DvbTFrameParams> def =
       ClassDef<DvbTFrameParams>::make(
           "DvbTFrameParams(guard, constellation, code_rate, frame_number=0, cell_id=0)",
-          "The parameters of one DVB-T 2K frame: guard interval (1/32, 1/16, 1/8, 1/4), "
-          "constellation (qpsk, qam16, qam64), code rate (1/2 ... 7/8), frame number and "
-          "cell-id byte.")
+          "The parameters of one DVB-T 2K frame: guard '1/32', '1/16', '1/8' or '1/4', "
+          "constellation 'qpsk', 'qam16' or 'qam64', code_rate '1/2', '2/3', '3/4', '5/6' or "
+          "'7/8' (all matched exactly), frame_number and cell_id (ints 0 .. 255; TPS sends the "
+          "frame number modulo 4). Raises ValueError \"unknown guard interval ...\" (or "
+          "constellation, code rate) and OverflowError for a number out of range.")
           .init<&new_frame_params>()
-          .prop<&guard_of<DvbTFrameParams>>("guard")
-          .prop<&constellation_of<DvbTFrameParams>>("constellation")
-          .prop<&code_rate_of<DvbTFrameParams>>("code_rate")
-          .prop<&frame_number_of<DvbTFrameParams>>("frame_number")
-          .prop<&cell_id_of<DvbTFrameParams>>("cell_id")
+          .prop<&guard_of<DvbTFrameParams>>("guard", "The guard interval (str, e.g. '1/4').")
+          .prop<&constellation_of<DvbTFrameParams>>("constellation",
+                                                    "The constellation (str, e.g. 'qam16').")
+          .prop<&code_rate_of<DvbTFrameParams>>("code_rate", "The code rate (str, e.g. '2/3').")
+          .prop<&frame_number_of<DvbTFrameParams>>("frame_number", "The frame number (int).")
+          .prop<&cell_id_of<DvbTFrameParams>>("cell_id", "The cell-id byte (int).")
           .repr<&frame_params_repr>();
   return def;
 }
 
 const ClassDefBase& tps_word() {
   static const ClassDef<TpsWord> def =
-      ClassDef<TpsWord>::make("TpsWord", "The parameters decoded from a frame's TPS carriers.")
-          .prop<&tps_guard>("guard")
-          .prop<&constellation_of<TpsWord>>("constellation")
-          .prop<&tps_code_rate>("code_rate")
-          .prop<&frame_number_of<TpsWord>>("frame_number")
-          .prop<&cell_id_of<TpsWord>>("cell_id")
+      ClassDef<TpsWord>::make("TpsWord",
+                              "The parameters decoded from a received frame's TPS carriers "
+                              "(DvbTRxFrame.tps); the class cannot be instantiated.")
+          .prop<&tps_guard>("guard", "The guard interval (str, e.g. '1/4').")
+          .prop<&constellation_of<TpsWord>>("constellation", "The constellation (str).")
+          .prop<&tps_code_rate>("code_rate", "The code rate (str).")
+          .prop<&frame_number_of<TpsWord>>("frame_number",
+                                           "The frame number within its super-frame (int 0 .. 3).")
+          .prop<&cell_id_of<TpsWord>>("cell_id", "The cell-id byte (int).")
           .repr<&tps_repr>();
   return def;
 }
 
 const ClassDefBase& dvb_t_frame() {
   static const ClassDef<DvbTFrame> def =
-      ClassDef<DvbTFrame>::make("DvbTFrame", "One modulated DVB-T frame, no preamble.")
-          .prop<&iq_of<DvbTFrame>>("iq", "The frame's samples (complex64), a new array per read.")
-          .prop<&frame_symbols>("n_symbols", "OFDM symbols in the frame (68 or more).")
-          .prop<&samples_per_symbol_of<DvbTFrame>>("samples_per_symbol", "2048 + cp_len.");
+      ClassDef<DvbTFrame>::make("DvbTFrame",
+                                "One modulated DVB-T frame without preamble, made by "
+                                "DvbTFrameMod.modulate; the class cannot be instantiated.")
+          .prop<&iq_of<DvbTFrame>>("iq",
+                                   "The frame's n_symbols * samples_per_symbol samples (a new "
+                                   "complex64 array at every read).")
+          .prop<&frame_symbols>("n_symbols",
+                                "OFDM symbols in the frame (int, at least 68); the receiver "
+                                "needs it.")
+          .prop<&samples_per_symbol_of<DvbTFrame>>("samples_per_symbol",
+                                                   "Samples per symbol (int): 2048 + cp_len.");
   return def;
 }
 
@@ -274,30 +292,45 @@ const ClassDefBase& dvb_t_frame_mod() {
   static const ClassDef<DvbTFrameMod> def =
       ClassDef<DvbTFrameMod>::make(
           "DvbTFrameMod(params)",
-          "DVB-T 2K frame modulator: payload bytes in 188-byte transport-stream packets, "
-          "energy dispersal, Reed-Solomon (204, 188), convolutional interleaver and punctured "
-          "K=7 code, pilots and TPS, at least 68 symbols.")
+          "DVB-T 2K frame modulator for the DvbTFrameParams params (copied): the payload in "
+          "188-byte transport-stream packets, energy dispersal, Reed-Solomon (204, 188), the "
+          "12 x 17 convolutional interleaver and the punctured K=7 code, pilots and TPS, in "
+          "at least 68 symbols at complex baseband.")
           .init<&new_frame_mod>()
           .def<&DvbTFrameMod::modulate>("modulate($self, payload)",
-                                        "Modulates payload bytes (uint8) into one frame.")
-          .def<&frame_with_tx_lowpass>("with_tx_lowpass($self, num_taps, stopband_db=60.0)",
-                                       "A copy with a TX low-pass of num_taps taps (at most "
-                                       "4097) run over the frame.")
+                                        "Modulates payload (uint8 array of any length) into one "
+                                        "DvbTFrame; the receiver needs its n_symbols and "
+                                        "len(payload).")
+          .def<&frame_with_tx_lowpass>(
+              "with_tx_lowpass($self, num_taps, stopband_db=60.0)",
+              "A new modulator with a transmit low-pass of num_taps taps (int) and stopband_db "
+              "dB run over each frame. Raises ValueError \"DvbTFrameMod.with_tx_lowpass: "
+              "num_taps must be at most 4097 ...\".")
           .def<&frame_with_symbol_window>("with_symbol_window($self, roll_off)",
-                                          "A copy that tapers every symbol's edges over "
-                                          "roll_off samples (0: off).");
+                                          "A new modulator that tapers every symbol's edges "
+                                          "over roll_off samples (int; 0: off).");
   return def;
 }
 
 const ClassDefBase& dvb_t_super_frame() {
   static const ClassDef<DvbTSuperFrame> def =
-      ClassDef<DvbTSuperFrame>::make("DvbTSuperFrame", "Four modulated DVB-T frames, no preamble.")
-          .prop<&iq_of<DvbTSuperFrame>>("iq", "Frames 0 to 3 back to back, a new array per read.")
-          .prop<&super_symbols_per_frame>("symbols_per_frame", "OFDM symbols in each frame.")
-          .prop<&samples_per_symbol_of<DvbTSuperFrame>>("samples_per_symbol", "2048 + cp_len.")
-          .prop<&super_symbols>("n_symbols", "4 x symbols_per_frame.")
+      ClassDef<DvbTSuperFrame>::make("DvbTSuperFrame",
+                                     "Four modulated DVB-T frames without preamble, made by "
+                                     "DvbTSuperFrameMod.modulate; the class cannot be "
+                                     "instantiated.")
+          .prop<&iq_of<DvbTSuperFrame>>("iq",
+                                        "Frames 0 to 3 back to back (a new complex64 array at "
+                                        "every read).")
+          .prop<&super_symbols_per_frame>("symbols_per_frame",
+                                          "OFDM symbols in each frame (int); the receiver needs "
+                                          "it.")
+          .prop<&samples_per_symbol_of<DvbTSuperFrame>>("samples_per_symbol",
+                                                        "Samples per symbol (int): 2048 + "
+                                                        "cp_len.")
+          .prop<&super_symbols>("n_symbols", "OFDM symbols in all (int): 4 * symbols_per_frame.")
           .prop<&super_payload_lens>("frame_payload_lens",
-                                     "The payload bytes of frames 0 to 3, before zero fill.");
+                                     "The payload bytes that frames 0 to 3 carry, before zero "
+                                     "fill (a list of four ints); the receiver needs it.");
   return def;
 }
 
@@ -305,16 +338,21 @@ const ClassDefBase& dvb_t_super_frame_mod() {
   static const ClassDef<DvbTSuperFrameMod> def =
       ClassDef<DvbTSuperFrameMod>::make(
           "DvbTSuperFrameMod(params)",
-          "DVB-T super-frame modulator: one payload split over frames 0 to 3, the cell id's "
-          "high byte in frames 0 and 2, its low byte in frames 1 and 3.")
+          "DVB-T super-frame modulator for the DvbTSuperFrameParams params (copied): one payload "
+          "split over frames 0 to 3 of equal symbol count, the cell id's high byte in the TPS of "
+          "frames 0 and 2, its low byte in frames 1 and 3.")
           .init<&new_super_frame_mod>()
           .def<&DvbTSuperFrameMod::modulate>("modulate($self, payload)",
-                                             "Modulates payload bytes (uint8) into four frames.")
-          .def<&super_with_tx_lowpass>("with_tx_lowpass($self, num_taps, stopband_db=60.0)",
-                                       "A copy with a TX low-pass (at most 4097 taps) run once "
-                                       "over the four frames.")
+                                             "Modulates payload (uint8 array of any length) into "
+                                             "one DvbTSuperFrame of four frames.")
+          .def<&super_with_tx_lowpass>(
+              "with_tx_lowpass($self, num_taps, stopband_db=60.0)",
+              "A new modulator with a transmit low-pass of num_taps taps (int) run once over the "
+              "four frames. Raises ValueError \"DvbTSuperFrameMod.with_tx_lowpass: num_taps "
+              "must be at most 4097 ...\".")
           .def<&super_with_symbol_window>("with_symbol_window($self, roll_off)",
-                                          "A copy that tapers every symbol of every frame.");
+                                          "A new modulator that tapers every symbol of every "
+                                          "frame over roll_off samples (int; 0: off).");
   return def;
 }
 
@@ -322,13 +360,16 @@ const ClassDefBase& dvb_t_super_frame_params() {
   static const ClassDef<DvbTSuperFrameParams> def =
       ClassDef<DvbTSuperFrameParams>::make(
           "DvbTSuperFrameParams(guard, constellation, code_rate, cell_id=0)",
-          "The parameters of a DVB-T super-frame of four frames; the 16-bit cell id is "
-          "split over the frames' TPS.")
+          "The parameters of a DVB-T super-frame of four frames: guard, constellation and "
+          "code_rate as for DvbTFrameParams, and a 16-bit cell_id (int 0 .. 65535) split over "
+          "the frames' TPS. Raises ValueError for an unknown keyword and OverflowError for a "
+          "cell_id out of range.")
           .init<&new_super_frame_params>()
-          .prop<&guard_of<DvbTSuperFrameParams>>("guard")
-          .prop<&constellation_of<DvbTSuperFrameParams>>("constellation")
-          .prop<&code_rate_of<DvbTSuperFrameParams>>("code_rate")
-          .prop<&cell_id_of<DvbTSuperFrameParams>>("cell_id");
+          .prop<&guard_of<DvbTSuperFrameParams>>("guard", "The guard interval (str).")
+          .prop<&constellation_of<DvbTSuperFrameParams>>("constellation",
+                                                         "The constellation (str).")
+          .prop<&code_rate_of<DvbTSuperFrameParams>>("code_rate", "The code rate (str).")
+          .prop<&cell_id_of<DvbTSuperFrameParams>>("cell_id", "The 16-bit cell id (int).");
   return def;
 }
 
@@ -425,9 +466,11 @@ std::uint64_t stream_buffered(const DvbTFrameStreamDemod& s) { return s.buffered
 
 const ClassDefBase& dvb_t_rx_frame() {
   static const ClassDef<PyDvbTRxFrame> def =
-      ClassDef<PyDvbTRxFrame>::make("DvbTRxFrame", "A received DVB-T frame: payload and TPS word.")
-          .prop<&rx_frame_payload>("payload")
-          .prop<&rx_frame_tps>("tps");
+      ClassDef<PyDvbTRxFrame>::make("DvbTRxFrame",
+                                    "A received DVB-T frame, made by the DVB-T receivers; the "
+                                    "class cannot be instantiated.")
+          .prop<&rx_frame_payload>("payload", "The decoded payload (bytes).")
+          .prop<&rx_frame_tps>("tps", "The TPS word decoded from the frame (a new TpsWord).");
   return def;
 }
 
@@ -435,28 +478,46 @@ const ClassDefBase& dvb_t_frame_demod() {
   static const ClassDef<DvbTFrameDemod> def =
       ClassDef<DvbTFrameDemod>::make(
           "DvbTFrameDemod(params)",
-          "DVB-T 2K frame demodulator: guard-interval acquisition, TPS, pilot equalisation "
-          "and the fixed DVB-T decoding chain.")
+          "DVB-T 2K frame demodulator for the DvbTFrameParams params (only guard, constellation "
+          "and code rate are used): guard-interval acquisition, per-symbol pilot equalisation, "
+          "TPS decoding and the fixed DVB-T decoding chain. No fractional frequency "
+          "correction.")
           .init<&new_frame_demod>()
-          .def<&frame_decode>("decode($self, iq, n_symbols, payload_len)",
-                              "One frame's payload and TPS word; ValueError on failure.")
+          .def<&frame_decode>(
+              "decode($self, iq, n_symbols, payload_len)",
+              "The DvbTRxFrame of the frame in iq (complex64 array) of n_symbols symbols carrying "
+              "payload_len payload bytes (ints, known from the sender). Raises ValueError "
+              "\"guard-interval acquisition failed (buffer too short or no CP lock)\", \"too "
+              "few samples for the expected frame\", \"TPS word failed to decode (BCH "
+              "uncorrectable)\" or \"payload FEC/CRC decode failed\".")
           .def<&with_integer_cfo_correction<DvbTFrameDemod>>(
               "with_integer_cfo_correction($self, on)",
-              "A copy that searches a whole-carrier offset (-32 ..= 32) first.")
+              "A new demodulator that, with on True, first finds and removes a whole-carrier "
+              "frequency offset of -32 .. 32 carriers.")
           .def<&with_rx_window_backoff<DvbTFrameDemod>>(
               "with_rx_window_backoff($self, backoff)",
-              "A copy whose FFT window starts this many samples early (at most cp_len).")
-          .prop<&integer_cfo_correction_of<DvbTFrameDemod>>("integer_cfo_correction")
-          .prop<&rx_window_backoff_of<DvbTFrameDemod>>("rx_window_backoff");
+              "A new demodulator whose FFT window starts backoff samples early (int; more than "
+              "cp_len acts as cp_len).")
+          .prop<&integer_cfo_correction_of<DvbTFrameDemod>>("integer_cfo_correction",
+                                                            "Whether the whole-carrier offset "
+                                                            "search runs (bool).")
+          .prop<&rx_window_backoff_of<DvbTFrameDemod>>("rx_window_backoff",
+                                                       "The FFT-window back-off in samples "
+                                                       "(int).");
   return def;
 }
 
 const ClassDefBase& dvb_t_rx_super_frame() {
   static const ClassDef<PyDvbTRxSuperFrame> def =
       ClassDef<PyDvbTRxSuperFrame>::make("DvbTRxSuperFrame",
-                                         "A received DVB-T super-frame: payload and cell id.")
-          .prop<&rx_super_frame_payload>("payload")
-          .prop<&rx_super_frame_cell_id>("cell_id");
+                                         "A received DVB-T super-frame, made by "
+                                         "DvbTSuperFrameDemod.decode; the class cannot be "
+                                         "instantiated.")
+          .prop<&rx_super_frame_payload>("payload",
+                                         "The four frames' payloads concatenated (bytes).")
+          .prop<&rx_super_frame_cell_id>("cell_id",
+                                         "The 16-bit cell id (int), from the TPS of frames 2 and "
+                                         "3.");
   return def;
 }
 
@@ -464,15 +525,30 @@ const ClassDefBase& dvb_t_super_frame_demod() {
   static const ClassDef<DvbTSuperFrameDemod> def =
       ClassDef<DvbTSuperFrameDemod>::make(
           "DvbTSuperFrameDemod(params)",
-          "DVB-T super-frame demodulator: four frames numbered 0 to 3 and their cell id.")
+          "DVB-T super-frame demodulator for the DvbTSuperFrameParams params: decodes frames 0 "
+          "to 3 with the frame demodulator, checks their frame numbers and joins their "
+          "payloads.")
           .init<&new_super_frame_demod>()
-          .def<&super_frame_decode>("decode($self, iq, symbols_per_frame, frame_payload_lens)",
-                                    "The four payloads concatenated and the cell id.")
+          .def<&super_frame_decode>(
+              "decode($self, iq, symbols_per_frame, frame_payload_lens)",
+              "The DvbTRxSuperFrame in iq (complex64 array), given symbols_per_frame (int) and "
+              "frame_payload_lens (a sequence of four ints) as the DvbTSuperFrame reports them. "
+              "Raises ValueError \"super-frame: too few samples for four frames\", \"super-frame: "
+              "frame {i} failed: {reason}\" or \"super-frame: frame numbers out of sequence "
+              "...\", and ValueError \"expected a sequence of length 4 (got {n})\".")
           .def<&with_integer_cfo_correction<DvbTSuperFrameDemod>>(
-              "with_integer_cfo_correction($self, on)")
-          .def<&with_rx_window_backoff<DvbTSuperFrameDemod>>("with_rx_window_backoff($self, backoff)")
-          .prop<&integer_cfo_correction_of<DvbTSuperFrameDemod>>("integer_cfo_correction")
-          .prop<&rx_window_backoff_of<DvbTSuperFrameDemod>>("rx_window_backoff");
+              "with_integer_cfo_correction($self, on)",
+              "A new demodulator that, with on True, first removes a whole-carrier offset in "
+              "every frame.")
+          .def<&with_rx_window_backoff<DvbTSuperFrameDemod>>(
+              "with_rx_window_backoff($self, backoff)",
+              "A new demodulator whose FFT window starts backoff samples early (int).")
+          .prop<&integer_cfo_correction_of<DvbTSuperFrameDemod>>("integer_cfo_correction",
+                                                                 "Whether the whole-carrier "
+                                                                 "offset search runs (bool).")
+          .prop<&rx_window_backoff_of<DvbTSuperFrameDemod>>("rx_window_backoff",
+                                                            "The FFT-window back-off in "
+                                                            "samples (int).");
   return def;
 }
 
@@ -481,18 +557,30 @@ const ClassDefBase& dvb_t_frame_stream_demod() {
       ClassDef<DvbTFrameStreamDemod>::make(
           "DvbTFrameStreamDemod(params, n_symbols, payload_len, integer_cfo_correction=False, "
           "rx_window_backoff=0)",
-          "DVB-T stream receiver for frames of one symbol count and payload length, fed IQ "
-          "in pieces of any size.")
+          "DVB-T stream receiver for back-to-back frames of the DvbTFrameParams params, each of "
+          "n_symbols symbols carrying payload_len bytes (ints), fed IQ in pieces of any size; a "
+          "frame is decoded once a further symbol period has arrived. Raises ValueError "
+          "\"n_symbols must be at least 1\".")
           .init<&new_stream>()
-          .def<&stream_feed>("feed($self, iq)", "The frames decoded after appending iq.")
+          .def<&stream_feed>("feed($self, iq)",
+                             "Appends iq (complex64 array) and returns the DvbTRxFrames decoded "
+                             "(a list, often empty); failed frames are dropped, their samples "
+                             "consumed.")
           .def<&stream_feed_with_errors>(
               "feed_with_errors($self, iq)",
-              "Every decode attempt as (frame, None) or (None, message).")
-          .def<&stream_flush>("flush($self)", "The frames the buffer still holds whole.")
-          .def<&stream_clear>("clear($self)", "Empties the buffer.")
-          .prop<&stream_buffered>("buffered")
-          .prop<&rx_window_backoff_of<DvbTFrameStreamDemod>>("rx_window_backoff")
-          .prop<&integer_cfo_correction_of<DvbTFrameStreamDemod>>("integer_cfo_correction");
+              "As feed, with one pair per decode attempt: (frame, None), or (None, text) with "
+              "the DvbTFrameDemod.decode error text.")
+          .def<&stream_flush>("flush($self)",
+                              "Decodes what the buffer holds now, adding nothing, and returns the "
+                              "DvbTRxFrames as feed does.")
+          .def<&stream_clear>("clear($self)", "Forgets every buffered sample.")
+          .prop<&stream_buffered>("buffered", "The number of samples held (int).")
+          .prop<&rx_window_backoff_of<DvbTFrameStreamDemod>>("rx_window_backoff",
+                                                             "The FFT-window back-off in samples "
+                                                             "(int).")
+          .prop<&integer_cfo_correction_of<DvbTFrameStreamDemod>>("integer_cfo_correction",
+                                                                  "Whether the whole-carrier "
+                                                                  "offset search runs (bool).");
   return def;
 }
 
@@ -501,40 +589,53 @@ namespace {
 const FunctionDef& nb_bandwidth_fs_def() {
   static const FunctionDef def = FunctionDef::make<&fs_function>(
       "nb_bandwidth_fs(mode)",
-      "The sample rate of a narrow-band mode (333khz, 1mhz, 2mhz) in S/s.");
+      "The sample rate (float, samples per second) of the narrow-band mode '333khz', '1mhz' or "
+      "'2mhz' (also '333k', '1m', '2m'): the occupied bandwidth x 2048 / 1705. Raises "
+      "ValueError \"unknown NB bandwidth ...\".");
   return def;
 }
 const FunctionDef& nb_bandwidth_occupied_hz_def() {
   static const FunctionDef def = FunctionDef::make<&occupied_function>(
-      "nb_bandwidth_occupied_hz(mode)", "The occupied bandwidth of a narrow-band mode in Hz.");
+      "nb_bandwidth_occupied_hz(mode)",
+      "The occupied bandwidth in Hz (float) of the narrow-band mode '333khz', '1mhz' or '2mhz' "
+      "(also '333k', '1m', '2m'). Raises ValueError \"unknown NB bandwidth ...\".");
   return def;
 }
 const FunctionDef& dvb_t_cp_len_def() {
   static const FunctionDef def = FunctionDef::make<&cp_len_function>(
-      "dvb_t_cp_len(guard)", "The cyclic-prefix length of a guard interval in samples.");
+      "dvb_t_cp_len(guard)",
+      "The cyclic-prefix length in samples (int: 64, 128, 256 or 512) of the guard '1/32', "
+      "'1/16', '1/8' or '1/4'. Raises ValueError \"unknown guard interval ...\".");
   return def;
 }
 const FunctionDef& dvb_t_max_rx_window_backoff_def() {
   static const FunctionDef def = FunctionDef::make<&max_backoff_function>(
-      "dvb_t_max_rx_window_backoff()", "The largest documented receive-window back-off.");
+      "dvb_t_max_rx_window_backoff()",
+      "The largest recommended receive-window back-off in samples (int, 85); the receivers "
+      "themselves only limit a back-off to cp_len.");
   return def;
 }
 const FunctionDef& dvb_t_tx_lowpass_suggested_taps_def() {
   static const FunctionDef def = FunctionDef::make<&suggested_taps_function>(
       "dvb_t_tx_lowpass_suggested_taps(stopband_db=60.0)",
-      "A Kaiser estimate of the TX low-pass taps for a stop band in dB (odd).");
+      "A Kaiser estimate (odd int, at least 11) of the taps a DVB-T transmit low-pass needs for "
+      "stopband_db dB between the last active carrier and half the sample rate: 45 for 60 "
+      "dB.");
   return def;
 }
 const FunctionDef& dvb_t_tx_lowpass_group_delay_def() {
   static const FunctionDef def = FunctionDef::make<&group_delay_function>(
-      "dvb_t_tx_lowpass_group_delay(num_taps)", "The TX low-pass delay in samples.");
+      "dvb_t_tx_lowpass_group_delay(num_taps)",
+      "The delay in samples (int) of a transmit low-pass of num_taps taps: 1 below 4 taps, else "
+      "num_taps // 2.");
   return def;
 }
 const FunctionDef& dvb_t_tx_lowpass_fits_guard_def() {
   static const FunctionDef def = FunctionDef::make<&fits_guard_function>(
       "dvb_t_tx_lowpass_fits_guard(guard, num_taps, roll_off, backoff)",
-      "Whether the taper and the TX low-pass delay fit on both sides of a receive window "
-      "backed off into the cyclic prefix.");
+      "True when roll_off (the taper, samples) plus the low-pass delay of num_taps taps fit on "
+      "both sides of a receive window backed off by backoff samples into the prefix of the "
+      "guard ('1/32' .. '1/4'). Raises ValueError for an unknown guard.");
   return def;
 }
 

@@ -59,6 +59,10 @@ struct Arg<ofdm_frame::OptionalCache> {
   explicit Arg(const std::string&) {}  // the default, None
   const ofdm_frame::OptionalCache& get() const { return v; }
 };
+template <>
+struct Annotation<ofdm_frame::OptionalCache> {
+  static std::string text() { return annotation_of<ofdm_frame::SharedCodecCache>() + " | None"; }
+};
 
 namespace ofdm_frame {
 namespace {
@@ -158,12 +162,17 @@ std::size_t buffered(const OfdmFrameStreamDemod& s) { return s.buffered(); }
 
 }  // namespace
 
+// The docs below are the user's reference: units, dtypes, lengths and the
+// errors of each call (the conventions all calls share head the type stubs).
+
 const ClassDefBase& codec_cache() {
   static const ClassDef<SharedCodecCache> def =
       ClassDef<SharedCodecCache>::make(
           "CodecCache()",
-          "A cache of built Reed-Solomon, BCH and LDPC codes, shared by the frame\n"
-          "modulators and demodulators it is passed to as `cache`.")
+          "A cache of built Reed-Solomon, BCH and LDPC codes, shared by the frame modulators and "
+          "demodulators it is passed to as cache, so that each code is built once. After a code "
+          "of unusable parameters has raised PanicException, that kind of code cannot be had "
+          "from this cache any more (PanicException again).")
           .init<&new_cache>();
   return def;
 }
@@ -172,13 +181,15 @@ const ClassDefBase& frame_packet() {
   static const ClassDef<FramePacket> def =
       ClassDef<FramePacket>::make(
           "FramePacket(payload, sequence_num=0, mcs_index=0, flags=0)",
-          "One frame's content: a uint8 payload array (copied) with the sequence number,\n"
-          "MCS index and flags that the frame header carries.")
+          "One frame's content: payload, a uint8 array (copied; bytes are refused with "
+          "TypeError), and the header fields sequence_num (0 .. 2**32 - 1), mcs_index (the "
+          "McsTable entry, 0 .. 255) and flags (0 .. 255); OverflowError outside those ranges.")
           .init<&new_packet>()
           .prop<&payload>("payload", "A new uint8 array holding a copy of the payload.")
-          .prop<&sequence_num>("sequence_num")
-          .prop<&mcs_index>("mcs_index")
-          .prop<&flags>("flags");
+          .prop<&sequence_num>("sequence_num", "The sequence number the header carries (int).")
+          .prop<&mcs_index>("mcs_index",
+                            "The index of the McsTable entry that codes the payload (int).")
+          .prop<&flags>("flags", "The flags byte the header carries (int).");
   return def;
 }
 
@@ -186,19 +197,22 @@ const ClassDefBase& mcs_table() {
   static const ClassDef<PyMcsTable> def =
       ClassDef<PyMcsTable>::make(
           "McsTable()",
-          "The modulation-and-coding schemes a frame's mcs_index selects, in order;\n"
-          "sender and receiver must hold equal tables.")
+          "The modulation-and-coding schemes a frame's mcs_index selects, in order; sender and "
+          "receiver must hold equal tables (frame objects copy the entries when built). A new "
+          "table is empty.")
           .init<&new_table>()
           .def<&add>(
               "add($self, constellation, inner_kind='none', inner_code='', outer_kind='none', "
               "outer_a=0, outer_b=0)",
-              "Appends a scheme: a constellation, an inner code (none, ldpc with a code name, "
-              "or a convolutional kind with a puncture rate) and an outer code (none, bch with "
-              "t = outer_a, or rs with n = outer_a and n_parity = outer_b).")
+              "Appends a scheme: constellation 'bpsk', 'qpsk', 'qam16', 'qam64' or 'qam256'; "
+              "inner_kind 'none', 'ldpc' (inner_code 'n512r12', 'n576r23', 'n512r34'), 'conv' "
+              "(K=5) or 'conv_k7' (K=7) with inner_code a rate '1/2' .. '7/8'; outer_kind 'none', "
+              "'bch' (t = outer_a) or 'rs' (n = outer_a, n_parity = outer_b). Raises ValueError "
+              "for an unknown keyword, leaving the table unchanged.")
           .def_static<&default_table>("default_ladder()",
-                                      "BPSK, QPSK, 16-QAM and 64-QAM, each with LDPC n512r12 "
-                                      "inside BCH t = 8.")
-          .prop<&table_len>("len", "The number of entries.");
+                                      "A new McsTable of four schemes: BPSK, QPSK, 16-QAM and "
+                                      "64-QAM, each LDPC n512r12 inside BCH t = 8.")
+          .prop<&table_len>("len", "The number of entries (int).");
   return def;
 }
 
@@ -206,13 +220,18 @@ const ClassDefBase& ofdm_frame_mod() {
   static const ClassDef<OfdmFrameMod> def =
       ClassDef<OfdmFrameMod>::make(
           "OfdmFrameMod(cfg, mcs_table, num_repeats=4, repeat_len=16, cache=None)",
-          "COFDM frame transmitter: a preamble of num_repeats repeats of repeat_len samples\n"
-          "and a training symbol, the 14-byte header, and the payload coded with the\n"
-          "packet's MCS entry. Baseband only (cfg.rf_hz must be 0).")
+          "COFDM frame transmitter for the OfdmConfig cfg and McsTable mcs_table (both copied): "
+          "a preamble of num_repeats repeats of repeat_len samples and a training symbol, the "
+          "14-byte header (with cfg's default header format 'vatel_sdr' only), then the payload "
+          "coded by the packet's MCS entry and cfg's frame settings. cache: a CodecCache to "
+          "share, or None for a private one. Raises ValueError \"McsTable must have at least one "
+          "entry\"; a cfg.rf_hz other than 0 raises PanicException (bursts are baseband).")
           .init<&new_frame_mod>()
-          .def<&modulate_frame>("modulate_frame($self, frame, per_frame_seed=0)",
-                                "One burst (complex64) for a FramePacket; the seed travels in "
-                                "the header and starts a per-frame scrambler.");
+          .def<&modulate_frame>(
+              "modulate_frame($self, frame, per_frame_seed=0)",
+              "One burst (complex64 array) for the FramePacket frame; per_frame_seed (0 .. "
+              "2**32 - 1) travels in the header and seeds a per-frame scrambler. An mcs_index "
+              "beyond the table, or code parameters that give no code, raise PanicException.");
   return def;
 }
 
@@ -220,17 +239,26 @@ const ClassDefBase& ofdm_frame_stream_demod() {
   static const ClassDef<OfdmFrameStreamDemod> def =
       ClassDef<OfdmFrameStreamDemod>::make(
           "OfdmFrameStreamDemod(cfg, mcs_table, num_repeats=4, repeat_len=16, cache=None)",
-          "COFDM stream receiver: finds and decodes frames in IQ fed in pieces of any size.")
+          "COFDM stream receiver for the bursts of an OfdmFrameMod built with the same "
+          "arguments: finds preambles in baseband IQ fed in pieces of any size, removes the "
+          "frequency offset, equalises on the training symbol and decodes. Raises the "
+          "transmitter's errors, and ValueError when num_repeats < 2 or repeat_len < 1.")
           .init<&new_stream>()
           .def<&feed>("feed($self, iq)",
-                      "Appends the samples and returns the FramePackets they complete.")
-          .def<&feed_with_errors>("feed_with_errors($self, iq)",
-                                  "As feed, with one (packet, None) or (None, error text) pair "
-                                  "per frame found.")
+                      "Appends iq (complex64 array) and returns the FramePackets of the frames "
+                      "it completes, in order (a list, often empty); failed frames are dropped.")
+          .def<&feed_with_errors>(
+              "feed_with_errors($self, iq)",
+              "As feed, with one pair per frame found: (packet, None), or (None, text) with "
+              "\"malformed frame header\", \"header CRC mismatch\" or \"payload CRC "
+              "mismatch\".")
           .def<&flush>("flush($self)",
-                       "Decodes what the buffer holds now, adding nothing; the buffer stays.")
-          .def<&clear>("clear($self)", "Forgets the buffered samples.")
-          .prop<&buffered>("buffered", "The number of samples held.");
+                       "Decodes what the buffer holds now, adding nothing, and returns the "
+                       "FramePackets as feed does; an incomplete frame stays buffered.")
+          .def<&clear>("clear($self)", "Forgets every buffered sample.")
+          .prop<&buffered>("buffered",
+                           "The number of samples held (int); samples that can no longer start "
+                           "a frame are not kept.");
   return def;
 }
 
@@ -238,10 +266,15 @@ const ClassDefBase& ofdm_frame_demod() {
   static const ClassDef<OfdmFrameDemod> def =
       ClassDef<OfdmFrameDemod>::make(
           "OfdmFrameDemod(cfg, mcs_table, cache=None)",
-          "One-frame receiver: decodes a burst whose first sample is the first header sample.")
+          "One-frame receiver for bursts of an OfdmFrameMod of the same cfg and mcs_table, given "
+          "samples that start at the first header sample (after the training symbol); no "
+          "equaliser. Construction fails as for OfdmFrameMod.")
           .init<&new_frame_demod>()
-          .def<&OfdmFrameDemod::decode>("decode($self, iq)",
-                                        "The FramePacket, or ValueError with the receive error.");
+          .def<&OfdmFrameDemod::decode>(
+              "decode($self, iq)",
+              "The FramePacket decoded from iq (complex64 array; samples after the frame are "
+              "ignored). Raises ValueError \"malformed frame header\" (also for samples that "
+              "end early), \"header CRC mismatch\" or \"payload CRC mismatch\".");
   return def;
 }
 
