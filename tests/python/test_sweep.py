@@ -35,35 +35,59 @@ FAKE = '''
 import os, signal, time
 __all__ = ["Ok", "fault"]
 
+class PanicException(BaseException):  # what the binding layer raises, by name
+    pass
+
 class Ok:
     def fine(self, *args):
         return None
 
 def fault(*args, **kwargs):
     {body}
+
+# A receiver's parameter, so that the sweep draws from its real-signal pool.
+fault.__text_signature__ = "(iq)"
+'''
+
+# A transmitter of the real-signal pool that fails on a well-formed call.
+BROKEN_TRANSMITTER = '''
+def DvbTFrameParams(*args):
+    raise ValueError("transmitter broken")
+
+DvbTFrameMod = DvbTFrameParams
 '''
 
 
 def test_sweep_reports_a_signal_an_abort_a_hang_and_a_foreign_exception(tmp_path):
     # The sweep is only worth its time if it notices: each of these must fail
-    # the run with the seed and a replay command.
+    # the run with the seed and a replay command; a refusal the module makes
+    # on purpose (a listed text, a refused allocation) must not.
+    off_list = "with a text that is not a deliberate refusal"
     cases = [
         # (ASan's own handler turns a SIGSEGV into a report and exit status 1)
-        ("os.kill(os.getpid(), signal.SIGSEGV)", "killed by signal SIGSEGV|exit status 1 during call"),
-        ("os.abort()", "killed by signal SIGABRT"),
-        ("time.sleep(60)", "no progress for 2.0 s"),
-        ("raise KeyError('x')", "raised builtins.KeyError"),
-        ("return bytearray(1 << 31)", "MemoryError"),
+        ("os.kill(os.getpid(), signal.SIGSEGV)", "", "killed by signal SIGSEGV|exit status 1 during call"),
+        ("os.abort()", "", "killed by signal SIGABRT"),
+        ("time.sleep(60)", "", "no progress for 2.0 s"),
+        ("raise KeyError('x')", "", "raised builtins.KeyError"),
+        # An exception of the C++ library that the binding layer let through.
+        ("raise PanicException('vector::_M_fill_insert')", "", "raised PanicException " + off_list),
+        ("raise RuntimeError('std::bad_function_call')", "", "raised RuntimeError " + off_list),
+        ("return None", BROKEN_TRANSMITTER,
+         "the transmitter of the real-signal pool, DvbTFrame\\(1/32, qpsk, 1/2, 188 bytes\\).iq, failed: "
+         "ValueError: transmitter broken"),
+        ("return bytearray(1 << 31)", "", None),
+        ("raise PanicException('mcs_index must be in the MCS table')", "", None),
+        ("raise RuntimeError('Already borrowed')", "", None),
     ]
-    for i, (body, expected) in enumerate(cases):
+    for i, (body, extra, expected) in enumerate(cases):
         name = f"fake_module_{i}"
-        (tmp_path / f"{name}.py").write_text(FAKE.replace("{body}", body))
+        (tmp_path / f"{name}.py").write_text(FAKE.replace("{body}", body) + extra)
         env = dict(os.environ, PYTHONPATH=f"{tmp_path}:{os.environ.get('PYTHONPATH', '')}")
         run = subprocess.run([sys.executable, str(SWEEP), "--module", name, "--seeds", "3", "--calls", "50",
                               "--call-timeout", "2", "--mem-mb", "1024"] + (["--asan"] if under_asan() else []),
                              capture_output=True, text=True, env=env, timeout=120)
-        if expected == "MemoryError":  # a refused allocation is a pass, not a crash
-            assert run.returncode == 0, run.stdout
+        if expected is None:
+            assert run.returncode == 0, (body, run.stdout)
             continue
         assert run.returncode == 1, (body, run.stdout)
         assert "sweep failure: seed 3:" in run.stdout and re.search(expected, run.stdout), (body, run.stdout)
