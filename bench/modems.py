@@ -1,8 +1,12 @@
-"""Throughput of the single-carrier modems and the cost of a small call."""
+"""Throughput of the single-carrier modems and the cost of a small call.
+The digital modems must give back the bits they were given, at baseband."""
+
+import sys
 
 import numpy as np
 
 import vatel_sdr as v
+from _checks import exit_status, expect
 from _timing import best, size
 
 N = size(10_000_000, 100_000)
@@ -13,6 +17,14 @@ def main():
     bits = rng.integers(0, 2, N, dtype=np.uint8)
     iq = (rng.normal(size=N) + 1j * rng.normal(size=N)).astype(np.complex64)
     rows = []
+
+    # The timed modulators run on a carrier; the round trip is at baseband.
+    pairs = [("BPSK", v.BpskMod(48000.0, 0.0, 1.0), v.BpskDemod(1.0)),
+             ("QPSK", v.QpskMod(48000.0, 0.0, 1.0), v.QpskDemod(1.0))]
+    pairs += [(f"{order}-QAM", v.QamMod(order, 48000.0, 0.0, 1.0), v.QamDemod(order, 1.0)) for order in (16, 256)]
+    for name, m, d in pairs:
+        some = bits[:4096]
+        expect(np.array_equal(d.process(m.process(some)), some), f"{name}: the demodulator does not return the bits sent")
 
     mod = v.BpskMod(48000.0, 1000.0, 1.0)
     rows.append(("BpskMod.process", N / best(lambda: mod.process(bits)), "samples/s", 200e6))
@@ -71,7 +83,8 @@ def main():
         print(f"{name:27} {value:14.4g} {unit:10} {tgt}")
     for name, note in notes.items():
         print(f"  note: {name}: {note}")
+    return exit_status()
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

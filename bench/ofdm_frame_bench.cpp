@@ -6,6 +6,11 @@
 //
 // With --quick every measurement runs once on a few bursts and a short noise
 // record: it shows the benchmark still runs, and its figures mean nothing.
+//
+// What the receiver returns is checked, in --quick runs too: every burst
+// comes back once with the payload sent under its sequence number, and pure
+// noise gives no frame.  A wrong result is reported and makes the exit
+// status 1; speeds are printed, never judged.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -92,13 +97,27 @@ std::vector<cf32> burst_stream(std::mt19937& rng, MakeBurst&& make_burst) {
   return x;
 }
 
-// One burst of a random 256-byte payload.
-std::vector<cf32> our_burst(const OfdmFrameMod& mod, std::mt19937& rng, std::size_t k, std::size_t index) {
+// Payloads sent, by sequence number.
+using Sent = std::vector<std::vector<std::uint8_t>>;
+
+int g_wrong = 0;  // wrong results seen so far; main returns 1 when there is any
+
+void wrong(const std::string& what) {
+  std::printf("WRONG RESULT: %s\n", what.c_str());
+  ++g_wrong;
+}
+
+// One burst of a random 256-byte payload, sent as sequence number k (its
+// payload recorded as sent[k]).
+std::vector<cf32> our_burst(const OfdmFrameMod& mod, std::mt19937& rng, std::size_t k, std::size_t index,
+                            Sent& sent) {
   FramePacket p;
   p.payload.resize(kPayload);
   for (auto& b : p.payload) b = static_cast<std::uint8_t>(rng());
   p.sequence_num = static_cast<std::uint32_t>(k);
   p.mcs_index = static_cast<std::uint8_t>(index);
+  if (sent.size() <= k) sent.resize(k + 1);
+  sent[k] = p.payload;
   const auto b = mod.modulate_frame(p, 0);
   return {b.begin(), b.end()};
 }
@@ -106,19 +125,38 @@ std::vector<cf32> our_burst(const OfdmFrameMod& mod, std::mt19937& rng, std::siz
 struct Throughput {
   double msps = 0.0;
   std::size_t frames = 0;
+  std::size_t mismatched = 0;  // frames whose payload is not the one sent under their number
 };
 
-Throughput ours(const OfdmConfig& cfg, const std::vector<Mcs>& table, const std::vector<cf32>& x) {
-  std::size_t frames = 0;
+// Reports a wrong result when the frames are not exactly the ones sent.
+void check(const std::string& name, const Throughput& t, std::size_t sent) {
+  if (t.frames != sent)
+    wrong(name + ": " + std::to_string(t.frames) + " frames received, " + std::to_string(sent) + " sent");
+  if (t.mismatched)
+    wrong(name + ": " + std::to_string(t.mismatched) + " frames with a payload or number not sent");
+}
+
+// Feeds the stream in pieces; each frame received is matched with `sent`.
+// Every timed run starts a fresh receiver, so the counts of the last one
+// stand for all.
+Throughput ours(const OfdmConfig& cfg, const std::vector<Mcs>& table, const std::vector<cf32>& x,
+                const Sent& sent, std::size_t piece = kPiece, int runs = 5) {
+  Throughput t;
   const double s = best_seconds([&] {
     auto rx = OfdmFrameStreamDemod::create(cfg, table, 4, 16, nullptr).value();
-    frames = 0;
-    for (std::size_t at = 0; at < x.size(); at += kPiece) {
-      const std::size_t n = std::min(kPiece, x.size() - at);
-      for (const auto& r : rx.feed({x.data() + at, n})) frames += std::holds_alternative<RxFrame>(r);
+    t.frames = t.mismatched = 0;
+    for (std::size_t at = 0; at < x.size(); at += piece) {
+      const std::size_t n = std::min(piece, x.size() - at);
+      for (const auto& r : rx.feed({x.data() + at, n})) {
+        const auto* f = std::get_if<RxFrame>(&r);
+        if (!f) continue;
+        ++t.frames;
+        t.mismatched += f->sequence_num >= sent.size() || f->payload != sent[f->sequence_num];
+      }
     }
-  });
-  return {static_cast<double>(x.size()) / s / 1e6, frames};
+  }, runs);
+  t.msps = static_cast<double>(x.size()) / s / 1e6;
+  return t;
 }
 
 #ifdef VATEL_BENCH_LIQUID
@@ -253,30 +291,35 @@ int main(int argc, char** argv) {
   for (const Entry& e : entries) {
     const std::vector<Mcs> table = {e.mcs};
     const auto mod = OfdmFrameMod::create(cfg, table, 4, 16, nullptr).value();
-    const auto x = burst_stream(rng, [&](std::size_t k) { return our_burst(mod, rng, k, 0); });
-    const Throughput t = ours(cfg, table, x);
+    Sent sent;
+    const auto x = burst_stream(rng, [&](std::size_t k) { return our_burst(mod, rng, k, 0, sent); });
+    const Throughput t = ours(cfg, table, x, sent);
     char note[64];
     std::snprintf(note, sizeof note, "target >= %.0f Msps: %s", e.target, t.msps >= e.target ? "ok" : "BELOW");
     row(e.name, t, g_bursts, peer_bursts, note);
+    check(e.name, t, g_bursts);
   }
   const auto ladder = modulate::ofdm_frame::default_ladder();
   const double ldpc = ldpc_mbps(rng);
   const char* names[] = {"BPSK", "QPSK", "16-QAM", "64-QAM"};
   for (std::size_t i = 0; i < ladder.size(); ++i) {
     const auto mod = OfdmFrameMod::create(cfg, ladder, 4, 16, nullptr).value();
-    const auto x = burst_stream(rng, [&](std::size_t k) { return our_burst(mod, rng, k, i); });
-    const Throughput t = ours(cfg, ladder, x);
+    Sent sent;
+    const auto x = burst_stream(rng, [&](std::size_t k) { return our_burst(mod, rng, k, i, sent); });
+    const Throughput t = ours(cfg, ladder, x, sent);
     // Information bits per second through the stream, against the decoder.
     const double mbps = t.msps * 1e6 * static_cast<double>(t.frames * kPayload * 8) /
                         static_cast<double>(x.size()) / 1e6;
     char note[96];
     std::snprintf(note, sizeof note, "%.2f Mb/s of payload; LDPC n512r12 alone %.2f Mb/s at 4 dB Eb/N0", mbps, ldpc);
     row(std::string("bursts, ladder ") + names[i] + " LDPC+BCH", t, g_bursts, 0.0, note);
+    check(std::string("bursts, ladder ") + names[i], t, g_bursts);
   }
-  const Throughput n = ours(cfg, ladder, pure_noise);
+  const Throughput n = ours(cfg, ladder, pure_noise, {});
   char note[64];
   std::snprintf(note, sizeof note, "target >= 50 Msps: %s", n.msps >= 50.0 ? "ok" : "BELOW");
   row("pure noise", n, 0, peer_noise, note);
+  check("pure noise", n, 0);
   // A long frame fed in small pieces costs what it costs in large ones: the
   // receiver waits for the samples the header announces before it looks again.
   {
@@ -289,20 +332,19 @@ int main(int argc, char** argv) {
     std::vector<cf32> x(b.begin(), b.end());
     x.resize(x.size() + 1000);
     for (std::size_t piece : {std::size_t{16}, std::size_t{256}, std::size_t{65536}}) {
-      std::size_t frames = 0;
-      const double sec = best_seconds([&] {
-        auto rx = OfdmFrameStreamDemod::create(cfg, table, 4, 16, nullptr).value();
-        frames = 0;
-        for (std::size_t at = 0; at < x.size(); at += piece)
-          frames += rx.feed({x.data() + at, std::min(piece, x.size() - at)}).size();
-      }, 3);
+      const Throughput t = ours(cfg, table, x, {p.payload}, piece, 3);
       char name[80];
       std::snprintf(name, sizeof name, "one %zu-sample frame, pieces of %zu", x.size(), piece);
-      row(name, {static_cast<double>(x.size()) / sec / 1e6, frames}, 1, 0.0, "");
+      row(name, t, 1, 0.0, "");
+      check(name, t, 1);
     }
   }
   if (peer_bursts > 0)
     std::printf("(liquid decoded %zu of %zu bursts, %zu frames in noise)\n", peer_frames, g_bursts,
                 peer_noise_frames);
+  if (g_wrong) {
+    std::printf("%d wrong results\n", g_wrong);
+    return 1;
+  }
   return 0;
 }

@@ -2,10 +2,14 @@
 (one symbol per call, so the call and its result arrays are part of the
 cost) and ofdm_sync start positions per second including the list of
 dictionaries it returns.  The native rates, against bare FFTW, are printed
-by build/bench/bench_ofdm_rx."""
+by build/bench/bench_ofdm_rx.  The demodulated bits of the clean symbols
+must be the bits sent."""
+import sys
+
 import numpy as np
 
 import vatel_sdr as v
+from _checks import exit_status, expect
 from _timing import best, size
 
 SYMBOLS = size(64, 4)
@@ -27,6 +31,9 @@ def main():
         sps = cfg.samples_per_ofdm_symbol
         symbols = [iq[k * sps:(k + 1) * sps] for k in range(SYMBOLS)]
         d = v.OfdmDemod(cfg)
+        per = cfg.bits_per_ofdm_symbol
+        wrong = sum(not np.array_equal(d.demodulate(s), bits[k * per:(k + 1) * per]) for k, s in enumerate(symbols))
+        expect(wrong == 0, f"OfdmDemod n_fft {n_fft}: {wrong} of {SYMBOLS} clean symbols demodulated to other bits")
 
         def run():
             for s in symbols:
@@ -42,7 +49,8 @@ def main():
         t = best(lambda: v.ofdm_sync(iq, 1e6, 4, 16, 0, iq.size, *args), repeat=3)
         label = "with training (64, 16)" if training else "without training"
         print(f"  {label:26} {n / t:12.4g}")
+    return exit_status()
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -9,6 +9,11 @@
 //
 // With --quick each measurement is a few calls on a short noise record: it
 // shows the benchmark still runs, and its figures mean nothing.
+//
+// The results are checked, in --quick runs too: the demodulator returns the
+// bits of every clean symbol, and the search ranks the preamble laid into
+// the noise first.  A wrong result is reported and makes the exit status 1;
+// speeds are printed, never judged.
 #include <fftw3.h>
 #include <time.h>
 
@@ -29,6 +34,13 @@ using namespace vatel;
 namespace {
 
 volatile float sink;
+
+int g_wrong = 0;  // wrong results seen so far; main returns 1 when there is any
+
+void wrong(const std::string& what) {
+  std::printf("WRONG RESULT: %s\n", what.c_str());
+  ++g_wrong;
+}
 
 // CPU seconds per measurement and noise samples for the preamble search;
 // --quick shrinks both.
@@ -86,6 +98,16 @@ void bench_demod() {
       std::vector<cf32> soft(demod.data_carriers());
       std::vector<std::uint8_t> out(demod.bits_per_symbol());
       const std::size_t sps = demod.samples_per_symbol();
+      const char* mode_name = mode == multicarrier::EqualizerMode::TrainingSymbol ? "training" : "pilot_interp";
+      // Clean symbols straight from the modulator: every bit comes back.
+      std::size_t bad_symbols = 0;
+      for (std::size_t k = 0; k < kSymbols; ++k) {
+        const bool ok = demod.demodulate(iq.span().subspan(k * sps), soft, out).ok();
+        bad_symbols += !ok || !std::equal(out.begin(), out.end(), bits.begin() + k * out.size());
+      }
+      if (bad_symbols)
+        wrong("OfdmDemod n_fft " + std::to_string(n) + " " + mode_name + ": " + std::to_string(bad_symbols) +
+              " of " + std::to_string(kSymbols) + " clean symbols demodulated to other bits");
       std::size_t s = 0;
       const double ours = kSymbols * rate([&] {
         for (std::size_t k = 0; k < kSymbols; ++k, s = (s + 1) % kSymbols)
@@ -105,9 +127,8 @@ void bench_demod() {
       fftwf_free(in);
       fftwf_free(res);
       const double ratio = bare / ours;
-      std::printf("  n_fft %4zu %-16s %14.4g %14.4g %7.2f  <= 3x  %s\n", n,
-                  mode == multicarrier::EqualizerMode::TrainingSymbol ? "training" : "pilot_interp",
-                  ours, bare, ratio, ratio <= 3 ? "ok" : "ABOVE");
+      std::printf("  n_fft %4zu %-16s %14.4g %14.4g %7.2f  <= 3x  %s\n", n, mode_name, ours, bare, ratio,
+                  ratio <= 3 ? "ok" : "ABOVE");
     }
   }
 }
@@ -120,12 +141,18 @@ void bench_sync() {
   for (cf32& x : iq) x = {noise(gen), noise(gen)};
   const auto pre = sync::ofdm_sync::generate_ofdm_preamble(
       {std::pair<std::size_t, std::size_t>{64, 16}, 4, 16}, config(64));
-  std::copy(pre.begin(), pre.end(), iq.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(100'000, g_noise / 4)));
+  const std::size_t laid_at = std::min<std::size_t>(100'000, g_noise / 4);
+  std::copy(pre.begin(), pre.end(), iq.begin() + static_cast<std::ptrdiff_t>(laid_at));
   for (bool training : {false, true}) {
     sync::ofdm_sync::OfdmPreambleParams p;
     p.num_repeats = 4;
     p.repeat_len = 16;
     if (training) p.with_training_symbol.emplace(64, 16);
+    const auto ranked = sync::ofdm_sync::ofdm_sync(iq, 1e6f, p, 0, iq.size());
+    if (ranked.empty() || ranked[0].start_sample != laid_at || ranked[0].integer_cfo_bins != 0)
+      wrong(std::string("ofdm_sync ") + (training ? "with" : "without") + " training: the preamble laid at " +
+            std::to_string(laid_at) + " is not the first candidate" +
+            (ranked.empty() ? std::string(" (none)") : " (" + std::to_string(ranked[0].start_sample) + ")"));
     std::size_t found = 0;
     const double calls = rate([&] { found = sync::ofdm_sync::ofdm_sync(iq, 1e6f, p, 0, iq.size()).size(); },
                                2.5 * g_seconds);
@@ -168,4 +195,9 @@ int main(int argc, char** argv) {
   }
   bench_demod();
   bench_sync();
+  if (g_wrong) {
+    std::printf("%d wrong results\n", g_wrong);
+    return 1;
+  }
+  return 0;
 }

@@ -13,10 +13,14 @@ arrays, objects of the other classes) and of well-formed values, so that
 calls also reach the bodies.
 
 A call passes when it returns or raises TypeError, ValueError,
-OverflowError, MemoryError, RuntimeError or PanicException.  The child must
-not die by a signal, abort, hang past the time limit or grow past the
-memory limit.  A failure prints the seed and the call, and the command that
-replays the seed call by call.
+OverflowError or MemoryError, or a RuntimeError or PanicException whose text
+is a refusal the module makes on purpose: one of the patterns of
+tools/sweep_allowed_panics.txt.  Any other text of those two (an exception
+of the C++ library that leaked through, an invariant the caller should
+never be able to reach) fails the call.  The child must not die by a
+signal, abort, hang past the time limit or grow past the memory limit.  A
+failure prints the seed and the call, and the command that replays the seed
+call by call.  The summary tallies the refusals by pattern.
 
     python tools/sweep.py --seeds 1-8 --calls 2000          # fixed seeds
     python tools/sweep.py --duration 1800 --first-seed 1000 # fresh seeds, as long as asked
@@ -41,6 +45,7 @@ import time
 import warnings
 
 ALLOWED = (TypeError, ValueError, OverflowError, MemoryError, RuntimeError)
+ALLOW_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sweep_allowed_panics.txt")
 
 # Messages of argument binding (they come before the self borrow and the
 # conversions); a call that fails with one of them never reached the body.
@@ -55,6 +60,39 @@ CONVERSION_MESSAGES = re.compile(
 
 def is_panic(exc):
     return type(exc).__name__ == "PanicException" and not isinstance(exc, Exception)
+
+
+class SweepBroken(Exception):
+    """The sweep itself cannot go on as designed (not a finding about a call)."""
+
+
+def load_allowed(path):
+    """The allow-list: {"PanicException": [pattern, ...], "RuntimeError": [...]}.
+
+    Each line is a kind, a colon and a regular expression that must match the
+    whole text; '#' starts a comment line."""
+    allowed = {"PanicException": [], "RuntimeError": []}
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip("\n")
+            if not line.strip() or line.lstrip().startswith("#"):
+                continue
+            kind, sep, pattern = line.partition(": ")
+            if not sep or kind not in allowed:
+                raise SweepBroken(f"{path}:{number}: expected 'PanicException: <regex>' or "
+                                  f"'RuntimeError: <regex>', got {line!r}")
+            allowed[kind].append((pattern, re.compile(pattern, re.DOTALL)))
+    return allowed
+
+
+def judged_kind(exc):
+    """'PanicException' or 'RuntimeError' for the two kinds whose texts are
+    judged against the allow-list, None for the others."""
+    if is_panic(exc):
+        return "PanicException"
+    if isinstance(exc, RuntimeError):
+        return "RuntimeError"
+    return None
 
 
 # ---------------------------------------------------------------------------
@@ -177,11 +215,13 @@ class Reenter:
         Reenter.depth += 1
         try:
             getattr(target.value, c.name)(*args)
-        except ALLOWED:
-            pass
         except BaseException as e:
-            if not is_panic(e):
+            if not (isinstance(e, ALLOWED) or is_panic(e)):
                 raise
+            # Judged when the outer call ends: raising here would only become
+            # that call's conversion error.
+            if sw.refusal(e) is None and sw.inner_failure is None:
+                sw.inner_failure = f"{c.key} inside a conversion raised {type(e).__name__}: {str(e)!r}"
         finally:
             Reenter.depth -= 1
 
@@ -233,8 +273,11 @@ class BadNumber:
 
 
 class Sweep:
-    def __init__(self, mod, seed, verbose=False, long_len=1 << 20, rss_mb=0, skip=()):
+    def __init__(self, mod, seed, verbose=False, long_len=1 << 20, rss_mb=0, skip=(), allowed=None):
         import numpy as np
+        self.allowed = allowed if allowed is not None else load_allowed(ALLOW_LIST)
+        self.refusals = {}  # allow-list pattern -> times its text was raised
+        self.inner_failure = None  # a text off the allow-list raised inside a conversion
         self.rss_kb = rss_mb * 1024
         self.skip = set(skip)  # calls that ran out of memory under ASan: taken as MemoryError
         self.np, self.mod, self.seed, self.verbose = np, mod, seed, verbose
@@ -450,10 +493,14 @@ class Sweep:
                     return np.concatenate([np.zeros(100, np.complex64), iq, np.zeros(100, np.complex64)])
                 makers.append(("OfdmFrame(default ladder, mcs 1, 20 bytes)", burst))
             for text, make in makers:
+                # These are well-formed calls of the module's own transmitters:
+                # if one fails, the receivers would get noise in its place and
+                # the sweep would silently stop reaching their decoders.
                 try:
                     self.signals.append(V(make(), text, "c64"))
-                except Exception:  # the transmitter's own refusal: not this call's concern
-                    pass
+                except BaseException as e:  # noqa: B902 - PanicException too
+                    raise SweepBroken(f"the transmitter of the real-signal pool, {text}, failed: "
+                                      f"{type(e).__name__}: {e}") from e
         if not self.signals:
             return V(self.noise[:1000].copy(), "noise(1000)", "c64")
         return self.rng.choice(self.signals)
@@ -682,8 +729,27 @@ class Sweep:
                     if w and w not in lst and len(lst) < 20:
                         lst.append(w)
 
+    def refusal(self, exc):
+        """The allow-list pattern that the text of a PanicException or
+        RuntimeError matches (tallied), '' for the kinds not judged by text,
+        None for a text off the list."""
+        kind = judged_kind(exc)
+        if kind is None:
+            return ""
+        msg = str(exc)
+        for pattern, rx in self.allowed[kind]:
+            if rx.fullmatch(msg):
+                key = f"{kind}: {pattern}"
+                self.refusals[key] = self.refusals.get(key, 0) + 1
+                return key
+        return None
+
     def call(self, index, c, emit):
-        planned = self.plan(c)
+        try:
+            planned = self.plan(c)
+        except SweepBroken as e:
+            emit(f"FAIL {index} {c.key}: the sweep cannot build its arguments: {e}")
+            return False
         if planned is None:
             return True
         target, pos, kw = planned
@@ -692,6 +758,7 @@ class Sweep:
         st = self.stats.setdefault(c.key, [0, 0, 0])
         st[0] += 1
         self.current = target
+        self.inner_failure = None
         try:
             if index in self.skip:
                 raise MemoryError("out of memory under ASan in an earlier run of this seed")
@@ -702,16 +769,29 @@ class Sweep:
                 emit(f"FAIL {index} {text} raised {type(exc).__module__}.{type(exc).__name__}: {exc}")
                 return False
             msg = str(exc)
+            if self.refusal(exc) is None:
+                emit(f"FAIL {index} {text} raised {type(exc).__name__} with a text that is not a deliberate "
+                     f"refusal (not in {os.path.relpath(ALLOW_LIST)}): {msg!r}")
+                return False
+            if self.inner_failure:
+                emit(f"FAIL {index} {text}: {self.inner_failure}, a text that is not a deliberate refusal")
+                return False
             if self.rss_kb and resource.getrusage(resource.RUSAGE_SELF).ru_maxrss > self.rss_kb:
                 emit(f"FAIL {index} {text} took the resident memory past {self.rss_kb // 1024} MB")
                 return False
-            if not BINDING_MESSAGES.search(msg) and not CONVERSION_MESSAGES.search(msg):
+            # A call through the class on an object of another type stops at
+            # the receiver's type check, before any argument is bound.
+            wrong_self = target is not None and target.kind == "wrong-self"
+            if not (BINDING_MESSAGES.search(msg) or CONVERSION_MESSAGES.search(msg) or wrong_self):
                 st[2] += 1
             self.learn(c, pos, kw, exc)
             if self.verbose:
                 emit(f"  -> {type(exc).__name__}: {msg[:200]}")
             return True
         self.current = None
+        if self.inner_failure:
+            emit(f"FAIL {index} {text}: {self.inner_failure}, a text that is not a deliberate refusal")
+            return False
         st[1] += 1
         st[2] += 1
         if self.rss_kb and resource.getrusage(resource.RUSAGE_SELF).ru_maxrss > self.rss_kb:
@@ -759,12 +839,13 @@ def child_main(args):
         out.flush()
 
     sweep = Sweep(mod, args.seed, verbose=args.verbose, long_len=args.long_len,
-                  rss_mb=args.rss_mb if args.asan else 0, skip=parse_seeds(args.skip) if args.skip else ())
+                  rss_mb=args.rss_mb if args.asan else 0, skip=parse_seeds(args.skip) if args.skip else (),
+                  allowed=load_allowed(args.allowed))
     ok = sweep.run(args.calls, emit)
     if not ok:
         os._exit(3)
     rss = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    emit("DONE " + json.dumps({"stats": sweep.stats, "maxrss_kb": rss}))
+    emit("DONE " + json.dumps({"stats": sweep.stats, "refusals": sweep.refusals, "maxrss_kb": rss}))
     return 0
 
 
@@ -800,7 +881,8 @@ def run_seed(args, seed):
 
 def run_once(args, seed, skip):
     cmd = [sys.executable, os.path.abspath(__file__), "--child", "--module", args.module, "--seed", str(seed),
-           "--calls", str(args.calls), "--mem-mb", str(args.mem_mb), "--rss-mb", str(args.rss_mb), "--long-len", str(args.long_len)]
+           "--calls", str(args.calls), "--mem-mb", str(args.mem_mb), "--rss-mb", str(args.rss_mb), "--long-len", str(args.long_len),
+           "--allowed", args.allowed]
     if args.asan:
         cmd.append("--asan")
     if skip:
@@ -851,10 +933,11 @@ def run_once(args, seed, skip):
             oom_call = int(m.group(1))
         replay = (f"PYTHONPATH={os.environ.get('PYTHONPATH', '')} {sys.executable} "
                   f"{os.path.relpath(os.path.abspath(__file__))} --module {args.module} --replay {seed} --calls {args.calls}"
-                  f" --long-len {args.long_len}" + (f" --skip {','.join(map(str, skip))}" if skip else ""))
+                  f" --long-len {args.long_len}" + (f" --skip {','.join(map(str, skip))}" if skip else "")
+                  + (f" --allowed {args.allowed}" if args.allowed != ALLOW_LIST else ""))
         text = f"sweep failure: seed {seed}: {fail}\nreplay: {replay}\n--- child stderr (tail)\n{tail}"
         return False, None, seconds, text, oom_call
-    return True, done["stats"], seconds, None, None
+    return True, done, seconds, None, None
 
 
 def parse_seeds(text):
@@ -865,7 +948,7 @@ def parse_seeds(text):
     return seeds
 
 
-def summarise(all_stats, callables, calls, seconds, seeds):
+def summarise(all_stats, callables, calls, seconds, seeds, refusals=None):
     callables_total = len(callables)
     keys = sorted(all_stats)
     reached = [k for k in keys if all_stats[k][2] > 0]
@@ -881,6 +964,10 @@ def summarise(all_stats, callables, calls, seconds, seeds):
     uncalled = [c.key for c in callables if c.key not in all_stats]
     if uncalled:
         lines.append("sweep: never called: " + ", ".join(uncalled))
+    if refusals:
+        lines.append(f"sweep: deliberate refusals raised, by allow-list pattern ({sum(refusals.values())} in all):")
+        for key, n in sorted(refusals.items(), key=lambda kv: -kv[1]):
+            lines.append(f"  {n:8d}  {key}")
     return "\n".join(lines)
 
 
@@ -903,6 +990,8 @@ def main():
     ap.add_argument("--skip", default="", help="calls of the seed taken as MemoryError without running them")
     ap.add_argument("--verbose", action="store_true")
     ap.add_argument("--module", default="vatel_sdr", help="the module to sweep")
+    ap.add_argument("--allowed", default=ALLOW_LIST,
+                    help="the allow-list of deliberate PanicException and RuntimeError texts")
     ap.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     ap.add_argument("--seed", type=int, help=argparse.SUPPRESS)
     args = ap.parse_args()
@@ -913,12 +1002,13 @@ def main():
     mod = importlib.import_module(args.module)
     if args.replay is not None:
         sweep = Sweep(mod, args.replay, verbose=True, long_len=args.long_len,
-                      skip=parse_seeds(args.skip) if args.skip else ())
+                      skip=parse_seeds(args.skip) if args.skip else (), allowed=load_allowed(args.allowed))
         ok = sweep.run(args.calls, lambda line: print(line, flush=True))
         return 0 if ok else 1
 
+    load_allowed(args.allowed)  # a malformed list stops the run before any seed
     total = enumerate_callables(mod)[0]
-    all_stats, calls, t0 = {}, 0, time.monotonic()
+    all_stats, all_refusals, calls, t0 = {}, {}, 0, time.monotonic()
     seeds, status = [], 0
     listed = parse_seeds(args.seeds) if args.seeds else []
 
@@ -933,13 +1023,15 @@ def main():
     for s in seed_order():
         if args.duration > 0 and time.monotonic() - t0 >= args.duration:
             break
-        ok, stats, sec, text = run_seed(args, s)
+        ok, done, sec, text = run_seed(args, s)
         seeds.append(s)
         if not ok:
             print(text, flush=True)
             status = 1
             continue
-        for k, (n, ret, reach) in stats.items():
+        for k, n in done["refusals"].items():
+            all_refusals[k] = all_refusals.get(k, 0) + n
+        for k, (n, ret, reach) in done["stats"].items():
             agg = all_stats.setdefault(k, [0, 0, 0])
             agg[0] += n
             agg[1] += ret
@@ -947,7 +1039,7 @@ def main():
             calls += n
         if args.verbose:
             print(f"seed {s}: {sec:.1f} s", flush=True)
-    print(summarise(all_stats, total, calls, time.monotonic() - t0, seeds), flush=True)
+    print(summarise(all_stats, total, calls, time.monotonic() - t0, seeds, all_refusals), flush=True)
     return status
 
 

@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/checked.hpp"
 #include "core/panic.hpp"
 
 namespace vatel::core {
@@ -32,7 +33,7 @@ class Buffer {
   explicit Buffer(std::size_t n) : size_(n) {
     if (n == 0) return;
     if (n > std::numeric_limits<std::size_t>::max() / sizeof(T))
-      panic("buffer of " + std::to_string(n) + " elements is too large");
+      size_too_large("buffer of " + std::to_string(n) + " elements is too large");
     const std::size_t bytes = n * sizeof(T);
     if (bytes >= kHugeFrom) {
       // Large results are written once from start to end; transparent huge

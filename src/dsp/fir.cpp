@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "core/cpu.hpp"
+#include "core/checked.hpp"
 #include "core/panic.hpp"
 
 namespace vatel::dsp {
@@ -50,8 +51,8 @@ FirLowpassIq::FirLowpassIq(std::size_t num_taps, float cutoff, float stopband_db
   VATEL_ENSURE(num_taps % 2 == 1, "FirLowpassIq: the tap count must be odd");
   // Two copies of the delay line; the product cannot wrap for any tap
   // vector that fits in memory.
-  VATEL_ENSURE(num_taps <= std::numeric_limits<std::size_t>::max() / (2 * sizeof(cf32)),
-               "FirLowpassIq: too many taps");
+  if (num_taps > std::numeric_limits<std::size_t>::max() / (2 * sizeof(cf32)))
+    core::size_too_large("FirLowpassIq: too many taps");
   const std::size_t n = num_taps;
   const std::size_t m = n / 2;
   const float beta = kaiser_beta(stopband_db);

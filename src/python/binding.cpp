@@ -5,6 +5,9 @@
 
 #include <cstdio>
 #include <new>
+#include <stdexcept>
+
+#include "core/checked.hpp"
 
 namespace vatel::python {
 
@@ -75,7 +78,13 @@ void translate_exception() noexcept {
     report_panic(p.where().file_name(), p.where().line(), p.where().column(),
                  p.where().function_name(), p.message());
     set_panic(p.message());
+  } catch (const core::SizeTooLarge& e) {
+    PyErr_SetString(PyExc_MemoryError, e.what());
   } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    // A standard container refusing a length beyond its max_size(): the
+    // same request as one the allocator refuses a little below that limit.
     PyErr_NoMemory();
   } catch (const std::exception& e) {
     report_panic("<native code>", 0, 0, "<unknown>", e.what());

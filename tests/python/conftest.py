@@ -63,6 +63,12 @@ def ref_mix(x_re, x_im, p, gain):
     return np.complex64(complex(ore, oim))
 
 
+def under_asan():
+    """The module under test is a sanitizer build (libasan is loaded)."""
+    with open("/proc/self/maps") as maps:
+        return "libasan" in maps.read()
+
+
 @pytest.fixture
 def rng():
     return np.random.default_rng(20261210)

@@ -233,6 +233,15 @@ def test_panics_become_panic_exception(capfd):
     assert type(std.value) is type(err) and str(std.value) == "plain C++ exception"
 
 
+def test_sizes_too_large_to_allocate_become_memory_error(capfd):
+    # A failed allocation, a container's length refusal and a size product
+    # that wraps are one failure to the caller; only the last one says which.
+    for how, text in [("bad_alloc", ""), ("length_error", ""),
+                      ("size", f"probe size overflows: {2**40} * {2**40}")]:
+        raises_text(MemoryError, text, lambda: p.too_large(how))
+    assert capfd.readouterr().err == ""  # no invariant report
+
+
 def test_except_exception_does_not_catch_a_panic():
     caught = None
     try:

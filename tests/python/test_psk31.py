@@ -1,9 +1,12 @@
 import ctypes
 import ctypes.util
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
-from conftest import RefRotator, fma32
+from conftest import RefRotator, fma32, under_asan
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -154,6 +157,48 @@ def test_varicode_argument_errors_leave_state():
     with pytest.raises(TypeError) as err:
         d.push_bits(np.array([1, 0, 0], np.int32))
     assert str(err.value).startswith("argument 'bits': ")
+
+
+# Run in a child whose address space is limited, so that a count which fits
+# in memory on a large machine (2^31 bits) is refused here as surely as one
+# that never could (2^62), and one past what a vector can hold (2^63) or
+# the largest count at all.  Under ASan an allocation that fails stops the
+# process, so only the sizes refused before any allocation run there.
+HUGE_COUNT_SCRIPT = textwrap.dedent("""
+    import resource, sys
+    import vatel_sdr as v
+    sizes = [int(s) for s in sys.argv[1:]]
+    if 1 << 31 in sizes:
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+    fresh = v.VaricodeEncoder()
+    fresh.push_byte(ord("e"))
+    expected = fresh.drain_bits().tolist()
+    for n in sizes:
+        e = v.VaricodeEncoder()
+        calls = [("push_preamble", lambda: e.push_preamble(n)), ("push_postamble", lambda: e.push_postamble(n))]
+        for cls in (v.Bpsk31Mod, v.Qpsk31Mod):
+            m = cls(8000.0, 1000.0, 1.0)
+            calls += [(cls.__name__ + " preamble", lambda m=m: m.modulate_text(b"CQ", n)),
+                      (cls.__name__ + " postamble", lambda m=m: m.modulate_text(b"CQ", 0, n))]
+        for name, call in calls:
+            try:
+                call()
+            except MemoryError:
+                pass
+            else:
+                sys.exit(f"{name}({n}) returned")
+        # The refused counts left the encoder as it was.
+        e.push_byte(ord("e"))
+        assert e.drain_bits().tolist() == expected, n
+    print("ok")
+""")
+
+
+def test_counts_too_large_to_allocate_raise_memory_error():
+    sizes = [2**63, 2**64 - 1] if under_asan() else [1 << 31, 2**62, 2**63, 2**64 - 1]
+    r = subprocess.run([sys.executable, "-c", HUGE_COUNT_SCRIPT] + [str(n) for n in sizes],
+                       capture_output=True, text=True, timeout=60)
+    assert r.returncode == 0 and r.stdout.strip() == "ok", r.stdout + r.stderr
 
 
 # --- modulators -------------------------------------------------------------

@@ -256,9 +256,9 @@ TEST(EncodeChain, UnusableParametersStopTheCallWithTheirStage) {
   // Dimensions whose sizes wrap stop the coding as they stop the plan.
   Stages wrapping{CrcKind::None, OuterFec::none(), InnerFec::none(),
                   InterleaverKind::block(1ull << 32, 1ull << 32)};
-  EXPECT_PANIC_HAS(encode(wrapping, payload, cache), "block interleaver size rows * cols overflows");
+  EXPECT_TOO_LARGE(encode(wrapping, payload, cache), "block interleaver size rows * cols overflows");
   wrapping.outer_il = InterleaverKind::convolutional(1ull << 22, 1ull << 22);
-  EXPECT_PANIC_HAS(encode(wrapping, payload, cache),
+  EXPECT_TOO_LARGE(encode(wrapping, payload, cache),
                    "convolutional interleaver delay I * (I - 1) * M overflows");
 }
 
@@ -281,37 +281,37 @@ TEST(BlockPlan, CountsThatWouldWrapStopTheCall) {
                         InterleaverKind oil, InterleaverKind iil) {
     return block_plan(len, crc, outer, inner, oil, iil, cache);
   };
-  EXPECT_PANIC_HAS(plan(kMax, CrcKind::Crc32, OuterFec::none(), InnerFec::none(), none, none),
+  EXPECT_TOO_LARGE(plan(kMax, CrcKind::Crc32, OuterFec::none(), InnerFec::none(), none, none),
                    "payload with CRC overflows");
-  EXPECT_PANIC_HAS(plan(kMax / 4, CrcKind::None, OuterFec::none(), InnerFec::none(), none, none),
+  EXPECT_TOO_LARGE(plan(kMax / 4, CrcKind::None, OuterFec::none(), InnerFec::none(), none, none),
                    "payload bits overflows");
-  EXPECT_PANIC_HAS(plan(kMax / 16, CrcKind::None, OuterFec::reed_solomon(255, 200),
+  EXPECT_TOO_LARGE(plan(kMax / 16, CrcKind::None, OuterFec::reed_solomon(255, 200),
                         InnerFec::none(), none, none),
                    "Reed-Solomon output");
-  EXPECT_PANIC_HAS(plan(kMax / 16, CrcKind::None, OuterFec::bch(19), InnerFec::none(), none, none),
+  EXPECT_TOO_LARGE(plan(kMax / 16, CrcKind::None, OuterFec::bch(19), InnerFec::none(), none, none),
                    "BCH output overflows");
   // rows * cols = 2^64 would wrap to 0 and pass the data unchanged.
-  EXPECT_PANIC_HAS(plan(1, CrcKind::None, OuterFec::none(), InnerFec::none(),
+  EXPECT_TOO_LARGE(plan(1, CrcKind::None, OuterFec::none(), InnerFec::none(),
                         InterleaverKind::block(1ull << 32, 1ull << 32), none),
                    "block interleaver size rows * cols overflows");
-  EXPECT_PANIC_HAS(plan(1, CrcKind::None, OuterFec::none(), InnerFec::none(),
+  EXPECT_TOO_LARGE(plan(1, CrcKind::None, OuterFec::none(), InnerFec::none(),
                         InterleaverKind::block(1, kMax), InterleaverKind::block(1, kMax - 1)),
                    "block interleaver output overflows");
-  EXPECT_PANIC_HAS(plan(1, CrcKind::None, OuterFec::none(), InnerFec::none(), none,
+  EXPECT_TOO_LARGE(plan(1, CrcKind::None, OuterFec::none(), InnerFec::none(), none,
                         InterleaverKind::convolutional(1ull << 22, 1ull << 22)),
                    "convolutional interleaver delay I * (I - 1) * M overflows");
-  EXPECT_PANIC_HAS(plan(1, CrcKind::None, OuterFec::none(), InnerFec::none(), none,
+  EXPECT_TOO_LARGE(plan(1, CrcKind::None, OuterFec::none(), InnerFec::none(), none,
                         InterleaverKind::convolutional(2, kMax / 16)),
                    "convolutional interleaver output");
   // An outer-stage count near 2^64 meets the inner code's size arithmetic.
   const auto huge = InterleaverKind::block(1, kMax - 3);
-  EXPECT_PANIC_HAS(plan(1, CrcKind::None, OuterFec::none(), InnerFec::ldpc(LdpcCodeId::N512R12),
+  EXPECT_TOO_LARGE(plan(1, CrcKind::None, OuterFec::none(), InnerFec::ldpc(LdpcCodeId::N512R12),
                         huge, none),
                    "LDPC output overflows");
-  EXPECT_PANIC_HAS(plan(1, CrcKind::None, OuterFec::none(),
+  EXPECT_TOO_LARGE(plan(1, CrcKind::None, OuterFec::none(),
                         InnerFec::convolutional(true, PunctureRate::R1_2), huge, none),
                    "convolutional input overflows");
-  EXPECT_PANIC_HAS(plan(1, CrcKind::None, OuterFec::none(),
+  EXPECT_TOO_LARGE(plan(1, CrcKind::None, OuterFec::none(),
                         InnerFec::convolutional(false, PunctureRate::R1_2),
                         InterleaverKind::block(1, kMax / 2), none),
                    "punctured length overflows");
@@ -548,9 +548,9 @@ TEST(DecodeChain, PlanCountsThatWouldWrapStopTheCall) {
                     InnerFec::convolutional(true, PunctureRate::R1_2)};
   const BlockPlan wrapped{1, 1, 8, kMax - 2, kMax, kMax};
   const std::vector<float> soft(64, 1.0f);
-  EXPECT_PANIC_HAS(decode(conv, soft, wrapped, cache), "convolutional input overflows");
+  EXPECT_TOO_LARGE(decode(conv, soft, wrapped, cache), "convolutional input overflows");
   const BlockPlan doubled{1, 1, 8, kMax / 2, kMax, kMax};
-  EXPECT_PANIC_HAS(decode(conv, soft, doubled, cache), "depunctured length overflows");
+  EXPECT_TOO_LARGE(decode(conv, soft, doubled, cache), "depunctured length overflows");
   // Counts far beyond the values given only shorten the stages.
   const Stages plain{CrcKind::Crc32};
   const BlockPlan vast{kMax / 16, kMax / 16 + 4, kMax, kMax, kMax, kMax};

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/checked.hpp"
 #include "core/panic.hpp"
 
 // Expects `stmt` to stop with a Panic whose message is exactly `text`.
@@ -28,6 +29,18 @@
       ADD_FAILURE() << "no panic from " #stmt;                            \
     } catch (const ::vatel::core::Panic& p) {                             \
       EXPECT_NE(p.message().find(text), std::string::npos) << p.message();   \
+    }                                                                     \
+  } while (0)
+
+// Expects `stmt` to stop with a size too large to allocate (the caller's
+// MemoryError) whose message contains `text`.
+#define EXPECT_TOO_LARGE(stmt, text)                                      \
+  do {                                                                    \
+    try {                                                                 \
+      stmt;                                                               \
+      ADD_FAILURE() << "no SizeTooLarge from " #stmt;                     \
+    } catch (const ::vatel::core::SizeTooLarge& e) {                      \
+      EXPECT_NE(e.message().find(text), std::string::npos) << e.message(); \
     }                                                                     \
   } while (0)
 

@@ -109,19 +109,19 @@ TEST(Interleavers, ZeroDimensionsPanic) {
   EXPECT_PANIC_TEXT(ConvDeinterleaver(12, 0), "convolutional interleaver dimensions must be nonzero");
 }
 
-// Dimensions whose product does not fit in 64 bits stop with a clear panic
-// instead of wrapping to a zero block size or a small delay.
-TEST(Interleavers, OverflowingDimensionsPanic) {
+// Dimensions whose product does not fit in 64 bits stop as a size too large
+// to allocate instead of wrapping to a zero block size or a small delay.
+TEST(Interleavers, OverflowingDimensionsAreTooLargeToAllocate) {
   const std::uint64_t big = std::uint64_t{1} << 32;
   const Bytes b(8, 1);
-  EXPECT_PANIC_HAS(interleave_bits(InterleaverKind::block(big, big), b), "overflows");
-  EXPECT_PANIC_HAS(deinterleave_soft(InterleaverKind::block(big, big), std::vector<float>(8)),
+  EXPECT_TOO_LARGE(interleave_bits(InterleaverKind::block(big, big), b), "overflows");
+  EXPECT_TOO_LARGE(deinterleave_soft(InterleaverKind::block(big, big), std::vector<float>(8)),
                    "overflows");
-  EXPECT_PANIC_HAS(interleave_bits(InterleaverKind::convolutional(big, big), b), "overflows");
-  EXPECT_PANIC_HAS(deinterleave_bits(InterleaverKind::convolutional(big + 1, big), b), "overflows");
-  EXPECT_PANIC_HAS(ConvInterleaver(3, std::numeric_limits<std::uint64_t>::max() / 4), "overflows");
+  EXPECT_TOO_LARGE(interleave_bits(InterleaverKind::convolutional(big, big), b), "overflows");
+  EXPECT_TOO_LARGE(deinterleave_bits(InterleaverKind::convolutional(big + 1, big), b), "overflows");
+  EXPECT_TOO_LARGE(ConvInterleaver(3, std::numeric_limits<std::uint64_t>::max() / 4), "overflows");
   // 2^63 rows by 2 columns wraps to exactly 0 in 64 bits.
-  EXPECT_PANIC_HAS(interleave_bits(InterleaverKind::block(std::uint64_t{1} << 63, 2), b),
+  EXPECT_TOO_LARGE(interleave_bits(InterleaverKind::block(std::uint64_t{1} << 63, 2), b),
                    "overflows");
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/checked.hpp"
 #include "modulate/dvb_t_frame.hpp"
 #include "modulate/dvb_t_super_frame.hpp"
 #include "multicarrier/tx_lowpass.hpp"
@@ -49,7 +50,7 @@ TEST(DvbTFrameMod, FrameFillStopsAtTheFirstPacketThatDoesNotFit) {
   const dvb_t::DvbTFrameFill small = dvb_t::dvb_t_frame_fill_with(p, 500, 68, cache);
   EXPECT_EQ(small.packets, 500u);
   EXPECT_EQ(small.coded_bits, dvb_t::dvb_t_block_plan(p.code_rate, 500 * 188, cache).coded_bits);
-  EXPECT_THROW(dvb_t::dvb_t_frame_fill_with(p, 1, std::uint64_t{1} << 62, cache), core::Panic);
+  EXPECT_THROW(dvb_t::dvb_t_frame_fill_with(p, 1, std::uint64_t{1} << 62, cache), core::SizeTooLarge);
 }
 
 TEST(DvbTFrameMod, CodedFrameFillsTheCapacityByRepeatingTheStream) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/checked.hpp"
 #include "core/panic.hpp"
 #include "multicarrier/config.hpp"
 #include "multicarrier/fft.hpp"
@@ -98,7 +99,7 @@ TEST(GenerateOfdmPreamble, SegmentIsBandLimitedAndScaled) {
   for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(out[48 + i], out[48 + 64 + i]);
 }
 
-TEST(GenerateOfdmPreamble, FallbackAndPanics) {
+TEST(GenerateOfdmPreamble, FallbackPanicsAndSizesTooLarge) {
   OfdmPreambleParams p;
   p.num_repeats = 2;
   p.repeat_len = 24;  // does not divide 64
@@ -110,5 +111,5 @@ TEST(GenerateOfdmPreamble, FallbackAndPanics) {
   EXPECT_THROW(generate_ofdm_preamble(p, config26()), core::Panic);
   p.with_training_symbol.reset();
   p.num_repeats = std::size_t(-1);
-  EXPECT_THROW(generate_ofdm_preamble(p, config26()), core::Panic);  // size overflow
+  EXPECT_THROW(generate_ofdm_preamble(p, config26()), core::SizeTooLarge);  // size overflow
 }

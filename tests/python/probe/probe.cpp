@@ -2,7 +2,10 @@
 // convention of the binding layer, including those that no class of the
 // library uses yet.  Built with the tests, never installed.
 #include <map>
+#include <new>
 #include <sstream>
+#include <stdexcept>
+#include <vector>
 
 #include "python/binding.hpp"
 
@@ -95,6 +98,15 @@ std::optional<std::int32_t> maybe(bool give) { return give ? std::optional<std::
 core::Result<void> fail_with(std::string_view text) { return core::error(std::string(text)); }
 void panic_now(std::string_view text) { core::panic(std::string(text)); }
 void throw_std() { throw std::runtime_error("plain C++ exception"); }
+// The three ways a size too large to allocate shows in native code.
+std::uint64_t too_large(std::string_view how) {
+  if (how == "bad_alloc") throw std::bad_alloc();
+  if (how == "length_error") {
+    std::vector<std::uint8_t> v;
+    v.insert(v.end(), std::size_t{1} << 63, 0);  // beyond max_size(): std::length_error
+  }
+  return core::checked_mul(std::uint64_t{1} << 40, std::uint64_t{1} << 40, "probe size");
+}
 std::uint32_t no_args() { return 42; }
 
 const ClassDefBase& counter_class() {
@@ -144,6 +156,7 @@ const std::vector<FunctionDef>& functions() {
     FunctionDef::make<&fail_with>("fail_with(text)"),
     FunctionDef::make<&panic_now>("panic_now(text)"),
     FunctionDef::make<&throw_std>("throw_std()"),
+    FunctionDef::make<&too_large>("too_large(how)"),
     FunctionDef::make<&no_args>("no_args()"),
   };
   return defs;
