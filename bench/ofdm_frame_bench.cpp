@@ -320,6 +320,21 @@ int main(int argc, char** argv) {
   std::snprintf(note, sizeof note, "target >= 50 Msps: %s", n.msps >= 50.0 ? "ok" : "BELOW");
   row("pure noise", n, 0, peer_noise, note);
   check("pure noise", n, 0);
+  // A carrier tone scores as a repeated segment wherever it stands above the
+  // noise; it must cost no more than the noise alone.
+  {
+    std::vector<cf32> toned = pure_noise;
+    const double step = 2.0 * M_PI * 10.37 / 64.0;
+    const float amplitude = std::sqrt(10.0f * kNoise);
+    for (std::size_t i = 0; i < toned.size(); ++i) {
+      const double a = std::fmod(step * static_cast<double>(i), 2.0 * M_PI);
+      toned[i] += amplitude * cf32(static_cast<float>(std::cos(a)), static_cast<float>(std::sin(a)));
+    }
+    const Throughput t = ours(cfg, ladder, toned, {});
+    std::snprintf(note, sizeof note, "%.2fx the time of noise alone", n.msps / t.msps);
+    row("noise and a tone 10 dB above it", t, 0, 0.0, note);
+    check("noise and a tone", t, 0);
+  }
   // A long frame fed in small pieces costs what it costs in large ones: the
   // receiver waits for the samples the header announces before it looks again.
   {
