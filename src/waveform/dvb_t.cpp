@@ -49,12 +49,9 @@ std::string_view dvb_t_constellation_name(ConstellationOrder order) noexcept {
 }
 
 std::size_t dvb_t_bits_per_cell(ConstellationOrder order) {
-  switch (order) {
-    case ConstellationOrder::Qpsk: return 2;
-    case ConstellationOrder::Qam16: return 4;
-    case ConstellationOrder::Qam64: return 6;
-    default: core::panic("DVB-T order");
-  }
+  const std::size_t bits = multicarrier::bits_per_point(order);
+  if (bits != 2 && bits != 4 && bits != 6) core::panic("DVB-T order");
+  return bits;
 }
 
 std::optional<NbBandwidth> nb_bandwidth_from_name(std::string_view name) noexcept {

@@ -49,6 +49,8 @@ std::optional<DvbTGuard> guard_from_name(std::string_view name) noexcept;
 constexpr std::size_t cp_len(DvbTGuard guard) noexcept {
   return std::size_t{64} << static_cast<unsigned>(guard);
 }
+// The symbol period: the guard and the 2048 samples of the FFT, 2112 to 2560.
+constexpr std::size_t samples_per_symbol(DvbTGuard guard) noexcept { return kFftSize + cp_len(guard); }
 
 // The three constellations DVB-T carries: "qpsk", "qam16", "qam64".
 std::optional<ConstellationOrder> dvb_t_constellation_from_name(std::string_view name) noexcept;
@@ -112,7 +114,8 @@ inline DvbTFrameParams super_frame_part(const DvbTSuperFrameParams& p, std::size
   return {p.guard, p.constellation, p.code_rate, static_cast<std::uint8_t>(i), cell_byte};
 }
 
-// Coded bits per cell: 2, 4 or 6; another order stops the call.
+// Coded bits per cell: the constellation's bits per point, which DVB-T
+// carries for 2, 4 and 6 only; another order stops the call.
 std::size_t dvb_t_bits_per_cell(ConstellationOrder order);
 
 // The per-axis levels of a constellation, index = the axis's bits most
