@@ -36,8 +36,7 @@ void Psk31ModCore::shape(cf32* out, cf32 p, cf32 q) const {
 
 void Psk31ModCore::mix(core::Buffer<cf32>& out) {
   if (!carrier_ || out.empty()) return;
-  cf32* x = out.data();
-  carrier_->run(out.size(), [x](std::size_t i, cf32 p) { x[i] = dsp::mix(x[i], p); });
+  dsp::mix_kernel(*carrier_, out.data(), out.data(), out.size(), 1.0f);
 }
 
 void Psk31ModCore::restart_carrier() {
