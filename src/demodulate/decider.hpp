@@ -2,8 +2,10 @@
 // Hard deciders: the exact inverses of the constellation mappers.  Values on
 // a threshold take the lower position (strict comparison); NaN compares false
 // everywhere and decides position 0.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/cpu.hpp"
 #include "core/types.hpp"
@@ -37,21 +39,36 @@ VATEL_INLINE void qam_decide(const modulate::QamTable& t, cf32 point, std::uint8
   for (unsigned k = 0; k < M; ++k) out[M + k] = static_cast<std::uint8_t>((gq >> (M - 1 - k)) & 1u);
 }
 
-// The decisions of n points of the table's order, 2M bits each: the same
-// bits as qam_decide point by point, formed axis value by axis value over
-// the interleaved components so that the comparisons vectorise.
+// The decisions of n points of the table's order, each scaled by gain
+// first, 2M bits each: the same bits as qam_decide point by point.  A block
+// of axis values is ranked in a loop of comparisons alone, which vectorises,
+// and each position's M Gray-code bits are then copied from a table; the
+// bit shifts of qam_decide, unrolled for 15 thresholds, cost 256-QAM more
+// than the comparisons themselves.
 template <unsigned M>
 void qam_decide_points(const modulate::QamTable& t, const cf32* points, std::size_t n,
-                       std::uint8_t* out) {
-  constexpr unsigned kThresholds = (1u << M) - 1;
+                       std::uint8_t* out, float gain = 1.0f) {
+  constexpr unsigned kLevels = 1u << M;
+  constexpr unsigned kThresholds = kLevels - 1;
   float thr[kThresholds];
   for (unsigned k = 0; k < kThresholds; ++k) thr[k] = t.threshold[k];
+  std::uint8_t gray[kLevels][M];
+  for (unsigned p = 0; p < kLevels; ++p)
+    for (unsigned b = 0; b < M; ++b)
+      gray[p][b] = static_cast<std::uint8_t>(((p ^ (p >> 1)) >> (M - 1 - b)) & 1u);
+  constexpr std::size_t kBlock = 256;
+  std::uint32_t position[kBlock];
   const float* v = reinterpret_cast<const float*>(points);
-  for (std::size_t j = 0; j < 2 * n; ++j) {
-    unsigned p = 0;
-    for (unsigned k = 0; k < kThresholds; ++k) p += (thr[k] < v[j]) ? 1u : 0u;
-    const unsigned g = p ^ (p >> 1);
-    for (unsigned b = 0; b < M; ++b) out[M * j + b] = static_cast<std::uint8_t>((g >> (M - 1 - b)) & 1u);
+  const std::size_t total = 2 * n;
+  for (std::size_t j0 = 0; j0 < total; j0 += kBlock) {
+    const std::size_t m = std::min(kBlock, total - j0);
+    for (std::size_t j = 0; j < m; ++j) {
+      const float x = v[j0 + j] * gain;
+      std::uint32_t p = 0;
+      for (unsigned k = 0; k < kThresholds; ++k) p += (thr[k] < x) ? 1u : 0u;
+      position[j] = p;
+    }
+    for (std::size_t j = 0; j < m; ++j) std::memcpy(out + M * (j0 + j), gray[position[j]], M);
   }
 }
 

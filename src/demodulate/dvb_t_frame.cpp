@@ -82,7 +82,7 @@ DvbTRxOutcome DvbTFrameDemod::decode(std::span<const cf32> samples, std::uint64_
                                      std::uint64_t payload_len, DvbTFrameWorkspace& ws) const {
   VATEL_ENSURE(ws.guard() == params_.guard, "DVB-T workspace made for another guard interval");
   const std::size_t cp = waveform::dvb_t::cp_len(params_.guard);
-  const std::size_t period = kFftSize + cp;
+  const std::size_t period = waveform::dvb_t::samples_per_symbol(params_.guard);
   ws.tps_bins_.clear();
 
   // Whole-carrier offset first: the acquisition itself is blind to it, but

@@ -10,7 +10,7 @@ core::Result<DvbTRxSuperFrame> DvbTSuperFrameDemod::decode(
     const std::array<std::uint64_t, 4>& frame_payload_lens) const {
   using dvb_t_frame::DvbTFrameDemod;
   using dvb_t_frame::DvbTRxFrame;
-  const std::uint64_t period = waveform::dvb_t::kFftSize + waveform::dvb_t::cp_len(params_.guard);
+  const std::uint64_t period = waveform::dvb_t::samples_per_symbol(params_.guard);
   std::uint64_t frame_len = 0;
   const bool frame_len_wraps = __builtin_mul_overflow(symbols_per_frame, period, &frame_len);
   dvb_t_frame::DvbTFrameWorkspace ws(params_.guard);

@@ -1,10 +1,10 @@
 #pragma once
 // BPSK31 and QPSK31 demodulators: mix to baseband, integrate each symbol
-// against the modulator's half-Hann ramp after removing the previous
-// symbol's share of the transition, detect the phase change differentially
-// and keep a slow decision-directed phase correction.  Symbol timing is the
-// sample count since construction or reset; there is no timing recovery and
-// no gain control.
+// against the modulator's half-Hann ramp (waveform/psk31.hpp) after removing
+// the previous symbol's share of the transition, detect the phase change
+// differentially and keep a slow decision-directed phase correction.  Symbol
+// timing is the sample count since construction or reset; there is no timing
+// recovery and no gain control.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -14,25 +14,9 @@
 #include "core/buffer.hpp"
 #include "core/types.hpp"
 #include "dsp/rotator.hpp"
+#include "waveform/psk31.hpp"
 
 namespace vatel::demodulate::psk31 {
-
-inline constexpr float kSymbolRate = 31.25f;
-
-// Above this the ramp alone would take more memory than any real sample rate
-// needs (fs beyond 500 MHz); constructors refuse it.
-inline constexpr std::size_t kMaxSps = std::size_t{1} << 24;
-
-// round(fs / 31.25) in floats, half away from zero, converted with
-// saturation: 0 for a negative or NaN quotient.
-std::size_t samples_per_symbol(float fs);
-
-// The half-Hann ramp 0.5 - 0.5 cos(i pi / (n - 1)), rising from 0 to 1 over
-// n samples; [1.0] for n = 1, empty for n = 0.
-std::vector<float> make_hann(std::size_t n);
-
-// Panics unless sps fits kMaxSps; names the sample rate it came from.
-std::size_t checked_sps(float fs, const char* who);
 
 // The state and symbol step shared by both demodulators.
 class Psk31DemodCore {

@@ -14,10 +14,10 @@ core::Result<QamDemod> QamDemod::create(std::uint32_t order, float gain) {
 core::Buffer<std::uint8_t> QamDemod::process(std::span<const cf32> iq) {
   const std::size_t k = 2 * table_.bits_per_axis;
   core::Buffer<std::uint8_t> out(core::checked_mul(iq.size(), k, "QamDemod output"));
-  const float gain = gain_;
-  for (std::size_t i = 0; i < iq.size(); ++i) {
-    const cf32 y{iq[i].real() * gain, iq[i].imag() * gain};
-    qam_decide(table_, y, out.data() + i * k);
+  switch (table_.bits_per_axis) {
+    case 2: qam_decide_points<2>(table_, iq.data(), iq.size(), out.data(), gain_); break;
+    case 3: qam_decide_points<3>(table_, iq.data(), iq.size(), out.data(), gain_); break;
+    default: qam_decide_points<4>(table_, iq.data(), iq.size(), out.data(), gain_); break;
   }
   return out;
 }

@@ -4,6 +4,7 @@
 // It is advanced before use, so sample m of a new Rotator is rotated by
 // m + 1 steps.
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "core/cpu.hpp"
@@ -92,5 +93,13 @@ VATEL_INLINE cf32 mix(cf32 x, cf32 p, float gain) {
   const cf32 m = mix(x, p);
   return {m.real() * gain, m.imag() * gain};
 }
+
+// The mix of n samples by the oscillator: out[i] = (in[i] * p) * gain, the
+// phasor p advanced before each sample, as mix() forms it.  `out` may be
+// `in`.  A gain of exactly 1 leaves each product as it is.  The portable and
+// FMA builds give the same bits.
+void mix_kernel(Rotator& osc, const cf32* in, cf32* out, std::size_t n, float gain);
+void mix_kernel_portable(Rotator& osc, const cf32* in, cf32* out, std::size_t n, float gain);
+void mix_kernel_fma(Rotator& osc, const cf32* in, cf32* out, std::size_t n, float gain);
 
 }  // namespace vatel::dsp

@@ -9,11 +9,19 @@
 #include <optional>
 #include <string_view>
 
+#include "core/keywords.hpp"
+
 namespace vatel::fec::frame {
 
 // The CRC appended to a byte block; the tag is used arithmetically: the CRC
 // is 2 * tag bytes long.
 enum class CrcKind : std::uint8_t { None = 0, Crc16 = 1, Crc32 = 2 };
+
+inline constexpr auto kCrcKinds = core::keyword_table<CrcKind>({
+    {"none", CrcKind::None},
+    {"crc16", CrcKind::Crc16},
+    {"crc32", CrcKind::Crc32},
+});
 
 constexpr std::size_t crc_bytes(CrcKind kind) noexcept {
   return 2u * static_cast<std::size_t>(kind);
@@ -44,8 +52,24 @@ struct OuterFec {
   }
 };
 
+// The outer-code kinds: "none", "bch", "reed_solomon" (also "rs").
+inline constexpr auto kOuterFecKinds = core::keyword_table<OuterFec::Tag>({
+    {"none", OuterFec::Tag::None},
+    {"bch", OuterFec::Tag::Bch},
+    {"rs", OuterFec::Tag::ReedSolomon, true},
+    {"reed_solomon", OuterFec::Tag::ReedSolomon},
+});
+
 // Puncturing of the convolutional codes; the patterns live with the codes.
 enum class PunctureRate : std::uint8_t { R1_2 = 0, R2_3 = 1, R3_4 = 2, R5_6 = 3, R7_8 = 4 };
+
+inline constexpr auto kPunctureRates = core::keyword_table<PunctureRate>({
+    {"1/2", PunctureRate::R1_2},
+    {"2/3", PunctureRate::R2_3},
+    {"3/4", PunctureRate::R3_4},
+    {"5/6", PunctureRate::R5_6},
+    {"7/8", PunctureRate::R7_8},
+});
 
 // "1/2", "2/3", "3/4", "5/6" or "7/8".
 std::string_view puncture_rate_name(PunctureRate rate) noexcept;
@@ -53,6 +77,12 @@ std::string_view puncture_rate_name(PunctureRate rate) noexcept;
 std::optional<PunctureRate> puncture_rate_from_name(std::string_view name) noexcept;
 
 enum class LdpcCodeId : std::uint8_t { N512R12 = 0, N576R23 = 1, N512R34 = 2 };
+
+inline constexpr auto kLdpcCodes = core::keyword_table<LdpcCodeId>({
+    {"n512r12", LdpcCodeId::N512R12},
+    {"n576r23", LdpcCodeId::N576R23},
+    {"n512r34", LdpcCodeId::N512R34},
+});
 
 struct LdpcDimensions {
   std::size_t n;  // codeword bits
@@ -99,6 +129,19 @@ struct InnerFec {
     return false;
   }
 };
+
+// The inner-code kinds, each as its code with the LDPC code or puncture rate
+// still to be read: "none", "ldpc", "convolutional" (also "conv") and
+// "convolutional_k7" (also "conv_k7", "dvb_t").
+inline constexpr auto kInnerFecKinds = core::keyword_table<InnerFec>({
+    {"none", InnerFec::none()},
+    {"ldpc", InnerFec::ldpc(LdpcCodeId::N512R12)},
+    {"conv", InnerFec::convolutional(false, PunctureRate::R1_2), true},
+    {"convolutional", InnerFec::convolutional(false, PunctureRate::R1_2)},
+    {"conv_k7", InnerFec::convolutional(true, PunctureRate::R1_2), true},
+    {"convolutional_k7", InnerFec::convolutional(true, PunctureRate::R1_2)},
+    {"dvb_t", InnerFec::convolutional(true, PunctureRate::R1_2), true},
+});
 
 // An interleaving stage.  Block: a = rows, b = cols; Convolutional:
 // a = branches (I), b = depth (M).
@@ -166,7 +209,21 @@ struct ScramblerKind {
 // AfterInner: over the final coded bits; only an LFSR scrambler acts there.
 enum class ScramblerPosition : std::uint8_t { BeforeOuter = 0, AfterInner = 1 };
 
+inline constexpr auto kScramblerPositions = core::keyword_table<ScramblerPosition>({
+    {"before_outer", ScramblerPosition::BeforeOuter},
+    {"after_inner", ScramblerPosition::AfterInner},
+});
+
 enum class HeaderFormat : std::uint8_t { VatelSdr = 0, NoHeader = 1, DvbTps = 2 };
+
+inline constexpr auto kHeaderFormats = core::keyword_table<HeaderFormat>({
+    {"vatel_sdr", HeaderFormat::VatelSdr},
+    {"vatelsdr", HeaderFormat::VatelSdr, true},
+    {"none", HeaderFormat::NoHeader},
+    {"no_header", HeaderFormat::NoHeader, true},
+    {"dvb_tps", HeaderFormat::DvbTps},
+    {"dvbtps", HeaderFormat::DvbTps, true},
+});
 
 // The LDPC check-node rule; the scale only counts for ScaledMinSum.
 struct LdpcDecodeRule {
@@ -189,6 +246,16 @@ struct LdpcDecodeRule {
     return x.tag == y.tag && (x.tag != Tag::ScaledMinSum || x.scale == y.scale);
   }
 };
+
+// The check-node rules, each also with hyphens ("sum-product").
+inline constexpr auto kLdpcDecodeRules = core::keyword_table<LdpcDecodeRule::Tag>({
+    {"sum_product", LdpcDecodeRule::Tag::SumProduct},
+    {"sum-product", LdpcDecodeRule::Tag::SumProduct, true},
+    {"min_sum", LdpcDecodeRule::Tag::MinSum},
+    {"min-sum", LdpcDecodeRule::Tag::MinSum, true},
+    {"scaled_min_sum", LdpcDecodeRule::Tag::ScaledMinSum},
+    {"scaled-min-sum", LdpcDecodeRule::Tag::ScaledMinSum, true},
+});
 
 // A frame receive error.
 enum class RxError : std::uint8_t {

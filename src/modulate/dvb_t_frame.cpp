@@ -53,29 +53,6 @@ void map_cells(const std::uint8_t* bits, std::size_t cells, dvb_t::Constellation
   }
 }
 
-std::size_t DvbTFrameMod::samples_per_symbol() const noexcept {
-  return dvb_t::kFftSize + dvb_t::cp_len(params_.guard);
-}
-
-DvbTFrameMod DvbTFrameMod::with_tx_lowpass(const multicarrier::TxLowpass& lowpass) const {
-  DvbTFrameMod m = *this;
-  m.tx_lowpass_ = lowpass;
-  return m;
-}
-
-core::Result<DvbTFrameMod> DvbTFrameMod::with_tx_lowpass(std::size_t num_taps,
-                                                         float stopband_db) const {
-  auto lowpass = dvb_t::tx_lowpass_checked("DvbTFrameMod", num_taps, stopband_db);
-  if (!lowpass) return lowpass.error();
-  return with_tx_lowpass(lowpass.value());
-}
-
-DvbTFrameMod DvbTFrameMod::with_symbol_window(std::size_t roll_off) const {
-  DvbTFrameMod m = *this;
-  m.roll_off_ = roll_off;
-  return m;
-}
-
 CodedFrame DvbTFrameMod::code(std::span<const std::uint8_t> payload) const {
   fec::CodecCache cache;
   const std::size_t b = dvb_t::dvb_t_bits_per_cell(params_.constellation);

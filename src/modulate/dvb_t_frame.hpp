@@ -39,17 +39,40 @@ struct CodedFrame {
   std::size_t n_symbols = 0;
 };
 
-class DvbTFrameMod {
+// The transmit options every DVB-T modulator takes, with their builders (a
+// new modulator; this one keeps its settings): the TX low-pass (none after
+// construction; more than 4097 taps are refused, the error naming
+// Mod::kName) and the symbol taper's roll-off (0, no taper).
+template <class Mod>
+class TxOptions {
  public:
+  core::Result<Mod> with_tx_lowpass(std::size_t num_taps, float stopband_db) const {
+    auto lowpass = waveform::dvb_t::tx_lowpass_checked(Mod::kName, num_taps, stopband_db);
+    if (!lowpass) return lowpass.error();
+    Mod m = static_cast<const Mod&>(*this);
+    m.tx_lowpass_ = lowpass.value();
+    return m;
+  }
+  Mod with_symbol_window(std::size_t roll_off) const {
+    Mod m = static_cast<const Mod&>(*this);
+    m.roll_off_ = roll_off;
+    return m;
+  }
+  const std::optional<multicarrier::TxLowpass>& tx_lowpass() const noexcept { return tx_lowpass_; }
+  std::size_t roll_off() const noexcept { return roll_off_; }
+
+ protected:
+  std::optional<multicarrier::TxLowpass> tx_lowpass_;
+  std::size_t roll_off_ = 0;
+};
+
+class DvbTFrameMod : public TxOptions<DvbTFrameMod> {
+ public:
+  static constexpr std::string_view kName = "DvbTFrameMod";
+
   explicit DvbTFrameMod(const DvbTFrameParams& params) : params_(params) {}
 
   DvbTFrame modulate(std::span<const std::uint8_t> payload) const;
-
-  // The builders: a new modulator; this one keeps its settings.
-  DvbTFrameMod with_tx_lowpass(const multicarrier::TxLowpass& lowpass) const;
-  // More than 4097 taps are refused.
-  core::Result<DvbTFrameMod> with_tx_lowpass(std::size_t num_taps, float stopband_db) const;
-  DvbTFrameMod with_symbol_window(std::size_t roll_off) const;
 
   // The steps of modulate, for the super-frame: packets, fill and coding
   // (with a private codec cache); then the symbols, tapered, into
@@ -57,14 +80,12 @@ class DvbTFrameMod {
   CodedFrame code(std::span<const std::uint8_t> payload) const;
   void write_symbols(const CodedFrame& frame, std::span<cf32> out) const;
 
-  std::size_t samples_per_symbol() const noexcept;
+  std::size_t samples_per_symbol() const noexcept {
+    return waveform::dvb_t::samples_per_symbol(params_.guard);
+  }
   const DvbTFrameParams& params() const noexcept { return params_; }
-  const std::optional<multicarrier::TxLowpass>& tx_lowpass() const noexcept { return tx_lowpass_; }
-  std::size_t roll_off() const noexcept { return roll_off_; }
 
  private:
-  std::optional<multicarrier::TxLowpass> tx_lowpass_;
-  std::size_t roll_off_ = 0;
   DvbTFrameParams params_;
 };
 

@@ -14,21 +14,6 @@ std::array<std::size_t, 4> split_lengths(std::size_t payload_len) noexcept {
   return {q + (s >= 1), q + (s >= 2), q + (s == 3), q};
 }
 
-core::Result<DvbTSuperFrameMod> DvbTSuperFrameMod::with_tx_lowpass(std::size_t num_taps,
-                                                                   float stopband_db) const {
-  auto lowpass = dvb_t::tx_lowpass_checked("DvbTSuperFrameMod", num_taps, stopband_db);
-  if (!lowpass) return lowpass.error();
-  DvbTSuperFrameMod m = *this;
-  m.tx_lowpass_ = lowpass.value();
-  return m;
-}
-
-DvbTSuperFrameMod DvbTSuperFrameMod::with_symbol_window(std::size_t roll_off) const {
-  DvbTSuperFrameMod m = *this;
-  m.roll_off_ = roll_off;
-  return m;
-}
-
 dvb_t_frame::DvbTFrameMod DvbTSuperFrameMod::frame_mod(std::size_t i) const {
   return dvb_t_frame::DvbTFrameMod(dvb_t::super_frame_part(params_, i)).with_symbol_window(roll_off_);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "core/buffer.hpp"
 #include "core/result.hpp"
@@ -32,25 +33,20 @@ struct DvbTSuperFrame {
 // The payload bytes frame i carries: L / 4, one more for i < L mod 4.
 std::array<std::size_t, 4> split_lengths(std::size_t payload_len) noexcept;
 
-class DvbTSuperFrameMod {
+class DvbTSuperFrameMod : public dvb_t_frame::TxOptions<DvbTSuperFrameMod> {
  public:
+  static constexpr std::string_view kName = "DvbTSuperFrameMod";
+
   explicit DvbTSuperFrameMod(const DvbTSuperFrameParams& params) : params_(params) {}
 
   DvbTSuperFrame modulate(std::span<const std::uint8_t> payload) const;
-
-  core::Result<DvbTSuperFrameMod> with_tx_lowpass(std::size_t num_taps, float stopband_db) const;
-  DvbTSuperFrameMod with_symbol_window(std::size_t roll_off) const;
 
   // The frame modulator of frame i (0 ..= 3): no TX low-pass, this roll-off.
   dvb_t_frame::DvbTFrameMod frame_mod(std::size_t i) const;
 
   const DvbTSuperFrameParams& params() const noexcept { return params_; }
-  const std::optional<multicarrier::TxLowpass>& tx_lowpass() const noexcept { return tx_lowpass_; }
-  std::size_t roll_off() const noexcept { return roll_off_; }
 
  private:
-  std::optional<multicarrier::TxLowpass> tx_lowpass_;
-  std::size_t roll_off_ = 0;
   DvbTSuperFrameParams params_;
 };
 

@@ -22,16 +22,17 @@ VATEL_INLINE void fsk_burst_kernel_body(const std::uint8_t* symbols, std::size_t
   }
 }
 
-VATEL_INLINE void rf_shift_kernel_body(dsp::Rotator& osc, cf32* iq, std::size_t n) {
-  osc.run(n, [&](std::size_t i, cf32 p) { iq[i] = dsp::mix(iq[i], p, 1.0f); });
-}
-
 }  // namespace
 
 VATEL_FMA_KERNEL(void, fsk_burst_kernel,
                  (const std::uint8_t* symbols, std::size_t n_symbols, std::size_t sps, float spacing,
                   float base_hz, float fs, float gain, cf32* out),
                  (symbols, n_symbols, sps, spacing, base_hz, fs, gain, out))
-VATEL_FMA_KERNEL(void, rf_shift_kernel, (dsp::Rotator & osc, cf32* iq, std::size_t n), (osc, iq, n))
+// The shift to RF is the oscillator's mix, with its choice of build.
+void rf_shift_kernel(dsp::Rotator& osc, cf32* iq, std::size_t n) { dsp::mix_kernel(osc, iq, iq, n, 1.0f); }
+void rf_shift_kernel_portable(dsp::Rotator& osc, cf32* iq, std::size_t n) {
+  dsp::mix_kernel_portable(osc, iq, iq, n, 1.0f);
+}
+void rf_shift_kernel_fma(dsp::Rotator& osc, cf32* iq, std::size_t n) { dsp::mix_kernel_fma(osc, iq, iq, n, 1.0f); }
 
 }  // namespace vatel::modulate

@@ -1,10 +1,9 @@
 #include "modulate/psk31.hpp"
 
-
 #include "codec/psk31.hpp"
 #include "codec/varicode.hpp"
 #include "core/checked.hpp"
-#include "demodulate/psk31.hpp"
+#include "waveform/psk31.hpp"
 
 namespace vatel::modulate::psk31 {
 
@@ -18,8 +17,8 @@ std::vector<std::uint8_t> text_bits(std::span<const std::uint8_t> text, std::siz
 }
 
 Psk31ModCore::Psk31ModCore(float fs, float rf_hz, float gain, const char* who)
-    : sps_(demodulate::psk31::checked_sps(fs, who)), gain_(gain) {
-  ramp_ = demodulate::psk31::make_hann(sps_);
+    : sps_(waveform::psk31::checked_sps(fs, who)), gain_(gain) {
+  ramp_ = waveform::psk31::make_hann(sps_);
   if (rf_hz != 0.0f) carrier_.emplace(rf_hz, fs);  // NaN counts as set
 }
 
@@ -37,8 +36,7 @@ void Psk31ModCore::shape(cf32* out, cf32 p, cf32 q) const {
 
 void Psk31ModCore::mix(core::Buffer<cf32>& out) {
   if (!carrier_ || out.empty()) return;
-  cf32* x = out.data();
-  carrier_->run(out.size(), [x](std::size_t i, cf32 p) { x[i] = dsp::mix(x[i], p); });
+  dsp::mix_kernel(*carrier_, out.data(), out.data(), out.size(), 1.0f);
 }
 
 void Psk31ModCore::restart_carrier() {

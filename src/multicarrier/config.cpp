@@ -143,13 +143,9 @@ std::string quoted(std::string_view text) {
 }
 
 core::Result<ConstellationOrder> parse_constellation(std::string_view keyword) {
-  if (keyword == "bpsk") return ConstellationOrder::Bpsk;
-  if (keyword == "qpsk") return ConstellationOrder::Qpsk;
-  if (keyword == "qam16") return ConstellationOrder::Qam16;
-  if (keyword == "qam64") return ConstellationOrder::Qam64;
-  if (keyword == "qam256") return ConstellationOrder::Qam256;
-  return core::error("OfdmConfig: unknown constellation " + quoted(keyword) +
-                     " (expected one of: bpsk, qpsk, qam16, qam64, qam256)");
+  if (const auto order = kConstellations.parse(keyword)) return *order;
+  return core::error("OfdmConfig: unknown constellation " + quoted(keyword) + " (expected one of: " +
+                     kConstellations.listed(", ") + ")");
 }
 
 std::string_view constellation_debug_name(ConstellationOrder order) noexcept {
@@ -166,10 +162,8 @@ std::string_view constellation_debug_name(ConstellationOrder order) noexcept {
 namespace {
 
 core::Result<fec::CrcKind> parse_crc(std::string_view kind) {
-  if (kind == "none") return fec::CrcKind::None;
-  if (kind == "crc16") return fec::CrcKind::Crc16;
-  if (kind == "crc32") return fec::CrcKind::Crc32;
-  return core::error("unknown CRC " + quoted(kind) + " (expected none|crc16|crc32)");
+  if (const auto crc = fec::frame::kCrcKinds.parse(kind)) return *crc;
+  return core::error("unknown CRC " + quoted(kind) + " (expected " + fec::frame::kCrcKinds.listed("|") + ")");
 }
 
 // The interleaver of the named stage.
@@ -243,72 +237,56 @@ core::Result<OfdmConfig> OfdmConfig::create(std::size_t n_fft, std::size_t cp_le
 
 core::Result<OfdmConfig> OfdmConfig::with_inner_fec(std::string_view kind,
                                                     std::string_view code) const {
-  bool k7;
-  if (kind == "none") {
-    OfdmConfig c = *this;
-    c.inner_fec = fec::InnerFec::none();
-    return c;
-  } else if (kind == "ldpc") {
-    const auto id = fec::frame::ldpc_code_from_name(code);
+  using fec::frame::kInnerFecKinds;
+  using fec::frame::kLdpcCodes;
+  using fec::frame::kPunctureRates;
+  auto inner = kInnerFecKinds.parse(kind);
+  if (!inner)
+    return core::error("with_inner_fec: unknown kind " + quoted(kind) + " (expected " +
+                       kInnerFecKinds.listed("|") + ")");
+  if (inner->kind == fec::InnerFec::Kind::Ldpc) {
+    const auto id = kLdpcCodes.parse(code);
     if (!id)
-      return core::error("unknown LDPC code " + quoted(code) +
-                         " (expected n512r12|n576r23|n512r34)");
-    OfdmConfig c = *this;
-    c.inner_fec = fec::InnerFec::ldpc(*id);
-    return c;
-  } else if (kind == "conv" || kind == "convolutional") {
-    k7 = false;
-  } else if (kind == "convolutional_k7" || kind == "conv_k7" || kind == "dvb_t") {
-    k7 = true;
-  } else {
-    return core::error("with_inner_fec: unknown kind " + quoted(kind) +
-                       " (expected none|ldpc|convolutional|convolutional_k7)");
+      return core::error("unknown LDPC code " + quoted(code) + " (expected " + kLdpcCodes.listed("|") + ")");
+    inner->code = *id;
+  } else if (inner->kind == fec::InnerFec::Kind::Convolutional) {
+    const auto rate = kPunctureRates.parse(code);
+    if (!rate)
+      return core::error("unknown puncture rate " + quoted(code) + " (expected " + kPunctureRates.listed("|") +
+                         ")");
+    inner->rate = *rate;
   }
-  const auto rate = fec::frame::puncture_rate_from_name(code);
-  if (!rate)
-    return core::error("unknown puncture rate " + quoted(code) +
-                       " (expected 1/2|2/3|3/4|5/6|7/8)");
   OfdmConfig c = *this;
-  c.inner_fec = fec::InnerFec::convolutional(k7, *rate);
+  c.inner_fec = *inner;
   return c;
 }
 
 core::Result<OfdmConfig> OfdmConfig::with_outer_fec(std::string_view kind, std::uint64_t a,
                                                     std::uint64_t b) const {
+  const auto tag = fec::frame::kOuterFecKinds.parse(kind);
+  if (!tag)
+    return core::error("with_outer_fec: unknown kind " + quoted(kind) + " (expected " +
+                       fec::frame::kOuterFecKinds.listed("|") + ")");
   OfdmConfig c = *this;
-  if (kind == "none")
-    c.outer_fec = fec::OuterFec::none();
-  else if (kind == "bch")
-    c.outer_fec = fec::OuterFec::bch(a);
-  else if (kind == "rs" || kind == "reed_solomon")
-    c.outer_fec = fec::OuterFec::reed_solomon(a, b);
-  else
-    return core::error("with_outer_fec: unknown kind " + quoted(kind) +
-                       " (expected none|bch|reed_solomon)");
   // The numbers are kept as given, whatever the variant uses.
-  c.outer_fec.a = a;
-  c.outer_fec.b = b;
+  c.outer_fec = {*tag, a, b};
   return c;
 }
 
 core::Result<OfdmConfig> OfdmConfig::with_scrambler(std::uint32_t poly, std::uint8_t width,
                                                     std::uint32_t seed, bool per_frame_random,
                                                     std::string_view position) const {
-  fec::ScramblerPosition pos;
-  if (position == "before_outer")
-    pos = fec::ScramblerPosition::BeforeOuter;
-  else if (position == "after_inner")
-    pos = fec::ScramblerPosition::AfterInner;
-  else
-    return core::error("with_scrambler: unknown position " + quoted(position) +
-                       " (expected before_outer|after_inner)");
+  const auto pos = fec::frame::kScramblerPositions.parse(position);
+  if (!pos)
+    return core::error("with_scrambler: unknown position " + quoted(position) + " (expected " +
+                       fec::frame::kScramblerPositions.listed("|") + ")");
   OfdmConfig c = *this;
   if (poly == 0)
     c.scrambler = fec::ScramblerKind::none();
   else
     c.scrambler = fec::ScramblerKind::lfsr(
         poly, width, per_frame_random ? fec::LfsrSeed::per_frame_random() : fec::LfsrSeed::fixed(seed));
-  c.scrambler_position = pos;
+  c.scrambler_position = *pos;
   return c;
 }
 
@@ -336,18 +314,12 @@ core::Result<OfdmConfig> OfdmConfig::with_payload_crc(std::string_view kind) con
 }
 
 core::Result<OfdmConfig> OfdmConfig::with_header_format(std::string_view kind) const {
-  fec::HeaderFormat f;
-  if (kind == "vatel_sdr" || kind == "vatelsdr")
-    f = fec::HeaderFormat::VatelSdr;
-  else if (kind == "none" || kind == "no_header")
-    f = fec::HeaderFormat::NoHeader;
-  else if (kind == "dvb_tps" || kind == "dvbtps")
-    f = fec::HeaderFormat::DvbTps;
-  else
-    return core::error("with_header_format: unknown format " + quoted(kind) +
-                       " (expected vatel_sdr|none|dvb_tps)");
+  const auto format = fec::frame::kHeaderFormats.parse(kind);
+  if (!format)
+    return core::error("with_header_format: unknown format " + quoted(kind) + " (expected " +
+                       fec::frame::kHeaderFormats.listed("|") + ")");
   OfdmConfig c = *this;
-  c.header_format = f;
+  c.header_format = *format;
   return c;
 }
 
@@ -375,19 +347,12 @@ core::Result<OfdmConfig> OfdmConfig::with_conv_interleaver(std::string_view stag
 
 core::Result<OfdmConfig> OfdmConfig::with_ldpc_decode_rule(std::string_view kind,
                                                            float scale) const {
-  using Tag = fec::LdpcDecodeRule::Tag;
-  Tag tag;
-  if (kind == "sum_product" || kind == "sum-product")
-    tag = Tag::SumProduct;
-  else if (kind == "min_sum" || kind == "min-sum")
-    tag = Tag::MinSum;
-  else if (kind == "scaled_min_sum" || kind == "scaled-min-sum")
-    tag = Tag::ScaledMinSum;
-  else
-    return core::error("with_ldpc_decode_rule: unknown kind " + quoted(kind) +
-                       " (expected sum_product|min_sum|scaled_min_sum)");
+  const auto tag = fec::frame::kLdpcDecodeRules.parse(kind);
+  if (!tag)
+    return core::error("with_ldpc_decode_rule: unknown kind " + quoted(kind) + " (expected " +
+                       fec::frame::kLdpcDecodeRules.listed("|") + ")");
   OfdmConfig c = *this;
-  c.ldpc_decode_rule = fec::LdpcDecodeRule{tag, scale};
+  c.ldpc_decode_rule = fec::LdpcDecodeRule{*tag, scale};
   return c;
 }
 

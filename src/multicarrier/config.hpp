@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/keywords.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
 #include "fec/frame.hpp"
@@ -102,6 +103,14 @@ constexpr unsigned qam_order(ConstellationOrder order) noexcept {
   const std::size_t bits = bits_per_point(order);
   return bits >= 4 ? 1u << bits : 0;
 }
+
+inline constexpr auto kConstellations = core::keyword_table<ConstellationOrder>({
+    {"bpsk", ConstellationOrder::Bpsk},
+    {"qpsk", ConstellationOrder::Qpsk},
+    {"qam16", ConstellationOrder::Qam16},
+    {"qam64", ConstellationOrder::Qam64},
+    {"qam256", ConstellationOrder::Qam256},
+});
 
 // "bpsk", "qpsk", "qam16", "qam64" or "qam256", matched exactly.
 core::Result<ConstellationOrder> parse_constellation(std::string_view keyword);

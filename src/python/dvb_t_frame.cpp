@@ -59,24 +59,27 @@ using waveform::dvb_t_tps::TpsWord;
 namespace dvb_t = waveform::dvb_t;
 
 core::Result<DvbTGuard> parse_guard(std::string_view s) {
-  if (auto g = dvb_t::guard_from_name(s)) return *g;
-  return core::error("unknown guard interval " + quoted(s) + " (expected 1/32, 1/16, 1/8, 1/4)");
+  if (auto g = dvb_t::kGuards.parse(s)) return *g;
+  return core::error("unknown guard interval " + quoted(s) + " (expected " + dvb_t::kGuards.listed(", ") +
+                     ")");
 }
 
 core::Result<ConstellationOrder> parse_dvb_t_constellation(std::string_view s) {
-  if (auto c = dvb_t::dvb_t_constellation_from_name(s)) return *c;
-  return core::error("unknown DVB-T constellation " + quoted(s) +
-                     " (expected qpsk, qam16, qam64)");
+  if (auto c = dvb_t::kDvbTConstellations.parse(s)) return *c;
+  return core::error("unknown DVB-T constellation " + quoted(s) + " (expected " +
+                     dvb_t::kDvbTConstellations.listed(", ") + ")");
 }
 
 core::Result<fec::PunctureRate> parse_rate(std::string_view s) {
-  if (auto r = fec::frame::puncture_rate_from_name(s)) return *r;
-  return core::error("unknown code rate " + quoted(s) + " (expected 1/2, 2/3, 3/4, 5/6, 7/8)");
+  if (auto r = fec::frame::kPunctureRates.parse(s)) return *r;
+  return core::error("unknown code rate " + quoted(s) + " (expected " + fec::frame::kPunctureRates.listed(", ") +
+                     ")");
 }
 
 core::Result<NbBandwidth> parse_nb_bandwidth(std::string_view s) {
-  if (auto m = dvb_t::nb_bandwidth_from_name(s)) return *m;
-  return core::error("unknown NB bandwidth " + quoted(s) + " (expected 333khz, 1mhz, 2mhz)");
+  if (auto m = dvb_t::kNbBandwidths.parse(s)) return *m;
+  return core::error("unknown NB bandwidth " + quoted(s) + " (expected " + dvb_t::kNbBandwidths.listed(", ") +
+                     ")");
 }
 
 namespace {

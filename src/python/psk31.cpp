@@ -5,10 +5,10 @@
 #include "codec/varicode.hpp"
 #include "core/checked.hpp"
 #include "demodulate/psk31.hpp"
+#include "demodulate/psk31_stream.hpp"
+#include "demodulate/psk31_sync.hpp"
 #include "modulate/psk31.hpp"
 #include "python/registry.hpp"
-#include "sync/psk31_sync.hpp"
-#include "waveform/psk31_stream.hpp"
 
 namespace vatel::python {
 namespace psk31 {
@@ -29,7 +29,7 @@ VATEL_PY_CLASS(vatel::modulate::psk31::Qpsk31Mod);
 VATEL_PY_CLASS(vatel::demodulate::psk31::Bpsk31Demod);
 VATEL_PY_CLASS(vatel::demodulate::psk31::Bpsk31Decider);
 VATEL_PY_CLASS(psk31::BufferedQpsk31Demod);
-VATEL_PY_CLASS(vatel::waveform::psk31::Psk31Stream);
+VATEL_PY_CLASS(vatel::demodulate::psk31::Psk31Stream);
 
 namespace psk31 {
 namespace {
@@ -40,7 +40,7 @@ using vatel::demodulate::psk31::Bpsk31Decider;
 using vatel::demodulate::psk31::Bpsk31Demod;
 using vatel::modulate::psk31::Bpsk31Mod;
 using vatel::modulate::psk31::Qpsk31Mod;
-using vatel::waveform::psk31::Psk31Stream;
+using vatel::demodulate::psk31::Psk31Stream;
 
 void push_bits(VaricodeDecoder& d, std::span<const std::uint8_t> bits) {
   for (std::uint8_t b : bits) d.push_bit(b);
@@ -86,7 +86,7 @@ std::string lower(std::string_view s) {
   return std::string(to_str(low.get()));
 }
 core::Result<Psk31Stream> make_stream(std::string_view mode, float fs, float carrier_hz, float gain) {
-  auto m = waveform::psk31::parse_mode(lower(mode), mode);
+  auto m = vatel::demodulate::psk31::parse_mode(lower(mode), mode);
   if (!m.ok()) return m.error();
   return Psk31Stream(m.value(), fs, carrier_hz, gain);
 }
@@ -94,7 +94,8 @@ core::Result<Psk31Stream> make_stream(std::string_view mode, float fs, float car
 std::vector<DictObject> psk31_sync(std::span<const cf32> iq, float fs, float base_hz, float max_hz,
                                    std::uint64_t min_carrier_syms, float peak_margin_db,
                                    std::uint64_t n_bits, std::uint64_t max_cand) {
-  auto r = sync::psk31_sync::psk31_sync(iq, fs, base_hz, max_hz, min_carrier_syms, peak_margin_db, n_bits, max_cand);
+  auto r = vatel::demodulate::psk31_sync::psk31_sync(iq, fs, base_hz, max_hz, min_carrier_syms, peak_margin_db,
+                                                     n_bits, max_cand);
   if (!r.ok()) raise_value_error(r.error().message);
   std::vector<DictObject> list;
   for (auto& c : r.value()) {

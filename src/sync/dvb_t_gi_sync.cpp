@@ -229,9 +229,7 @@ void derotate_carriers(std::span<const cf32> in, std::int32_t shift, std::span<c
   VATEL_ENSURE(out.size() >= in.size(), "derotation output must hold the input");
   const float freq_hz = (static_cast<float>(shift) * -kReferenceFs) * 0.00048828125f;
   dsp::Rotator rot(freq_hz, kReferenceFs);
-  const cf32* x = in.data();
-  cf32* y = out.data();
-  rot.run(in.size(), [&](std::size_t n, cf32 p) { y[n] = dsp::mix(x[n], p); });
+  dsp::mix_kernel(rot, in.data(), out.data(), in.size(), 1.0f);
 }
 
 }  // namespace vatel::sync::dvb_t_gi_sync

@@ -18,50 +18,21 @@ using multicarrier::PilotCarrier;
 // ---------------------------------------------------------------------------
 // Parameters
 
-namespace {
-constexpr std::array<std::string_view, 4> kGuardNames = {"1/32", "1/16", "1/8", "1/4"};
-}  // namespace
-
 std::string_view guard_name(DvbTGuard guard) noexcept {
-  return kGuardNames[static_cast<std::size_t>(guard) & 3];
+  return kGuards.name(static_cast<DvbTGuard>(static_cast<unsigned>(guard) & 3));
 }
 
-std::optional<DvbTGuard> guard_from_name(std::string_view name) noexcept {
-  for (std::size_t i = 0; i < kGuardNames.size(); ++i)
-    if (name == kGuardNames[i]) return static_cast<DvbTGuard>(i);
-  return std::nullopt;
-}
-
-std::optional<ConstellationOrder> dvb_t_constellation_from_name(std::string_view name) noexcept {
-  if (name == "qpsk") return ConstellationOrder::Qpsk;
-  if (name == "qam16") return ConstellationOrder::Qam16;
-  if (name == "qam64") return ConstellationOrder::Qam64;
-  return std::nullopt;
-}
+std::optional<DvbTGuard> guard_from_name(std::string_view name) noexcept { return kGuards.parse(name); }
 
 std::string_view dvb_t_constellation_name(ConstellationOrder order) noexcept {
-  switch (order) {
-    case ConstellationOrder::Qpsk: return "qpsk";
-    case ConstellationOrder::Qam16: return "qam16";
-    case ConstellationOrder::Qam64: return "qam64";
-    default: return "?";
-  }
+  const std::string_view name = kDvbTConstellations.name(order);
+  return name.empty() ? "?" : name;
 }
 
 std::size_t dvb_t_bits_per_cell(ConstellationOrder order) {
-  switch (order) {
-    case ConstellationOrder::Qpsk: return 2;
-    case ConstellationOrder::Qam16: return 4;
-    case ConstellationOrder::Qam64: return 6;
-    default: core::panic("DVB-T order");
-  }
-}
-
-std::optional<NbBandwidth> nb_bandwidth_from_name(std::string_view name) noexcept {
-  if (name == "333khz" || name == "333k") return NbBandwidth::Khz333;
-  if (name == "1mhz" || name == "1m") return NbBandwidth::Mhz1;
-  if (name == "2mhz" || name == "2m") return NbBandwidth::Mhz2;
-  return std::nullopt;
+  const std::size_t bits = multicarrier::bits_per_point(order);
+  if (bits != 2 && bits != 4 && bits != 6) core::panic("DVB-T order");
+  return bits;
 }
 
 double nb_bandwidth_occupied_hz(NbBandwidth mode) noexcept {

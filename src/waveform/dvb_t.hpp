@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/keywords.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
 #include "fec/chain.hpp"
@@ -41,6 +42,13 @@ inline constexpr std::size_t kTpsCount = 17;
 
 enum class DvbTGuard : std::uint8_t { G1_32 = 0, G1_16 = 1, G1_8 = 2, G1_4 = 3 };
 
+inline constexpr auto kGuards = core::keyword_table<DvbTGuard>({
+    {"1/32", DvbTGuard::G1_32},
+    {"1/16", DvbTGuard::G1_16},
+    {"1/8", DvbTGuard::G1_8},
+    {"1/4", DvbTGuard::G1_4},
+});
+
 // "1/32", "1/16", "1/8" or "1/4".
 std::string_view guard_name(DvbTGuard guard) noexcept;
 // The guard of that name, matched exactly; nothing for any other text.
@@ -49,16 +57,27 @@ std::optional<DvbTGuard> guard_from_name(std::string_view name) noexcept;
 constexpr std::size_t cp_len(DvbTGuard guard) noexcept {
   return std::size_t{64} << static_cast<unsigned>(guard);
 }
+// The symbol period: the guard and the 2048 samples of the FFT, 2112 to 2560.
+constexpr std::size_t samples_per_symbol(DvbTGuard guard) noexcept { return kFftSize + cp_len(guard); }
 
-// The three constellations DVB-T carries: "qpsk", "qam16", "qam64".
-std::optional<ConstellationOrder> dvb_t_constellation_from_name(std::string_view name) noexcept;
+// The three constellations DVB-T carries, under their OFDM names: "qpsk",
+// "qam16", "qam64".
+inline constexpr auto kDvbTConstellations = multicarrier::kConstellations.only(
+    {ConstellationOrder::Qpsk, ConstellationOrder::Qam16, ConstellationOrder::Qam64});
+// The name of a DVB-T constellation; "?" for another order.
 std::string_view dvb_t_constellation_name(ConstellationOrder order) noexcept;
 
 // The narrow-band channels: the 2K structure unchanged, the sample rate
 // scaled so that the 1705 active carriers span the channel.
 enum class NbBandwidth : std::uint8_t { Khz333 = 0, Mhz1 = 1, Mhz2 = 2 };
-// "333khz" (also "333k"), "1mhz" ("1m"), "2mhz" ("2m").
-std::optional<NbBandwidth> nb_bandwidth_from_name(std::string_view name) noexcept;
+inline constexpr auto kNbBandwidths = core::keyword_table<NbBandwidth>({
+    {"333khz", NbBandwidth::Khz333},
+    {"333k", NbBandwidth::Khz333, true},
+    {"1mhz", NbBandwidth::Mhz1},
+    {"1m", NbBandwidth::Mhz1, true},
+    {"2mhz", NbBandwidth::Mhz2},
+    {"2m", NbBandwidth::Mhz2, true},
+});
 // 333000, 1000000 or 2000000 Hz.
 double nb_bandwidth_occupied_hz(NbBandwidth mode) noexcept;
 // occupied x 2048 / 1705 in 32-bit floats: 399990.625, 1201173, 2402346.
@@ -112,7 +131,8 @@ inline DvbTFrameParams super_frame_part(const DvbTSuperFrameParams& p, std::size
   return {p.guard, p.constellation, p.code_rate, static_cast<std::uint8_t>(i), cell_byte};
 }
 
-// Coded bits per cell: 2, 4 or 6; another order stops the call.
+// Coded bits per cell: the constellation's bits per point, which DVB-T
+// carries for 2, 4 and 6 only; another order stops the call.
 std::size_t dvb_t_bits_per_cell(ConstellationOrder order);
 
 // The per-axis levels of a constellation, index = the axis's bits most

@@ -7,9 +7,13 @@
 #include "core/panic.hpp"
 #include "demodulate/psk31.hpp"
 #include "modulate/psk31.hpp"
+#include "waveform/psk31.hpp"
 
 namespace vatel::demodulate::psk31 {
 namespace {
+
+using waveform::psk31::make_hann;
+using waveform::psk31::samples_per_symbol;
 
 TEST(Psk31Ramp, SmallLengthsAndEnds) {
   EXPECT_TRUE(make_hann(0).empty());

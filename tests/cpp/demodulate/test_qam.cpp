@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "../dsp/stream_check.hpp"
+#include "demodulate/decider.hpp"
 #include "modulate/qam.hpp"
 
 namespace vatel::demodulate {
@@ -82,6 +84,37 @@ TEST(QamDemod, RoundTripWithGain) {
   auto mod = modulate::QamMod::create(256, 1.0f, 0.0f, 0.25f).value();
   auto demod = QamDemod::create(256, 4.0f).value();
   EXPECT_EQ(bits_of(demod.process(mod.process(bits).span())), bits);
+}
+
+TEST(QamDemod, SameBitsAsThePointByPointDecider) {
+  // Noisy points around the lattice, every threshold and its neighbours one
+  // ulp away, the signed zeros, infinities and NaN, over lengths on both
+  // sides of the decider's block of 128 points; each order and a few gains.
+  std::mt19937 rng(3);
+  std::normal_distribution<float> noise(0.0f, 0.8f);
+  for (std::uint32_t order : {16u, 64u, 256u}) {
+    const modulate::QamTable& t = *modulate::qam_table(order);
+    std::vector<float> v = {0.0f, -0.0f, kInf, -kInf, kNaN, -kNaN, 3.0f, -3.0f};
+    for (unsigned i = 0; i + 1 < t.levels; ++i) {
+      const float thr = t.threshold[i];
+      v.insert(v.end(), {thr, std::nextafter(thr, -kInf), std::nextafter(thr, kInf), t.level[i], -thr});
+    }
+    while (v.size() < 2 * 1000) v.push_back(noise(rng));
+    std::vector<cf32> points(v.size() / 2);
+    for (std::size_t i = 0; i < points.size(); ++i) points[i] = {v[2 * i], v[(7 * i + 1) % v.size()]};
+    const std::size_t k = 2 * t.bits_per_axis;
+    for (const float gain : {1.0f, 0.37f, -2.5f}) {
+      auto demod = QamDemod::create(order, gain).value();
+      for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{127}, std::size_t{128},
+                                  std::size_t{129}, std::size_t{300}, points.size()}) {
+        const auto got = demod.process(std::span<const cf32>(points).first(n));
+        std::vector<std::uint8_t> want(n * k);
+        for (std::size_t i = 0; i < n; ++i)
+          qam_decide(t, {points[i].real() * gain, points[i].imag() * gain}, want.data() + i * k);
+        ASSERT_EQ(bits_of(got), want) << order << " gain " << gain << " n " << n;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // PSK31 carrier search: a waterfall of one step per symbol and one bin per
 // 31.25 Hz, a noise floor from medians, runs of cells that stand out and are
 // peaks across frequency, and BPSK31 soft bits of every run long enough,
-// demodulated at the carrier measured inside the run's bin.
+// demodulated at the carrier measured inside the run's bin.  The search ends
+// in the BPSK31 demodulator, so it lives beside the receivers.
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -10,7 +11,7 @@
 #include "core/result.hpp"
 #include "core/types.hpp"
 
-namespace vatel::sync::psk31_sync {
+namespace vatel::demodulate::psk31_sync {
 
 struct Psk31SyncResult {
   std::vector<float> soft_bits;  // from the run's start, at most n_bits
@@ -52,4 +53,4 @@ core::Result<std::vector<Psk31SyncResult>> psk31_sync(std::span<const cf32> iq, 
                                                       float peak_margin_db, std::size_t n_bits,
                                                       std::size_t max_cand);
 
-}  // namespace vatel::sync::psk31_sync
+}  // namespace vatel::demodulate::psk31_sync

@@ -14,7 +14,7 @@
 #include "core/types.hpp"
 #include "demodulate/psk31.hpp"
 
-namespace vatel::waveform::psk31 {
+namespace vatel::demodulate::psk31 {
 
 enum class Psk31Mode { bpsk31, qpsk31 };
 
@@ -34,10 +34,10 @@ class Psk31Stream {
 
  private:
   struct Bpsk {
-    demodulate::psk31::Bpsk31Demod demod;
+    Bpsk31Demod demod;
   };
   struct Qpsk {
-    demodulate::psk31::Qpsk31Demod demod;
+    Qpsk31Demod demod;
     codec::psk31::StreamingViterbi viterbi;
   };
   void emit(std::uint8_t bit, std::string& text);
@@ -48,4 +48,4 @@ class Psk31Stream {
   std::vector<float> soft_;  // scratch of feed, kept to spare allocations
 };
 
-}  // namespace vatel::waveform::psk31
+}  // namespace vatel::demodulate::psk31

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sync/psk31_sync.hpp"
+#include "demodulate/psk31_sync.hpp"
 
-namespace vatel::sync::psk31_sync {
+namespace vatel::demodulate::psk31_sync {
 namespace {
 
 // A BPSK31 station in doubles: each symbol moves from the old level to the
@@ -114,4 +114,4 @@ TEST(Psk31Sync, RecordCandidateBoundsItsSoftBits) {
 }
 
 }  // namespace
-}  // namespace vatel::sync::psk31_sync
+}  // namespace vatel::demodulate::psk31_sync

@@ -1,8 +1,8 @@
-#include "waveform/psk31_stream.hpp"
+#include "demodulate/psk31_stream.hpp"
 
 #include "core/checked.hpp"
 
-namespace vatel::waveform::psk31 {
+namespace vatel::demodulate::psk31 {
 namespace {
 
 constexpr float kSquelch = 0.01f;  // on the squared magnitude of a QPSK31 pair
@@ -18,8 +18,8 @@ core::Result<Psk31Mode> parse_mode(std::string_view lowered, std::string_view as
 
 Psk31Stream::Psk31Stream(Psk31Mode mode, float fs, float carrier_hz, float gain)
     : parts_(mode == Psk31Mode::bpsk31
-                 ? std::variant<Bpsk, Qpsk>(Bpsk{demodulate::psk31::Bpsk31Demod(fs, carrier_hz, gain)})
-                 : std::variant<Bpsk, Qpsk>(Qpsk{demodulate::psk31::Qpsk31Demod(fs, carrier_hz, gain), {}})) {}
+                 ? std::variant<Bpsk, Qpsk>(Bpsk{Bpsk31Demod(fs, carrier_hz, gain)})
+                 : std::variant<Bpsk, Qpsk>(Qpsk{Qpsk31Demod(fs, carrier_hz, gain), {}})) {}
 
 // Symbols a call of n samples can complete, plus one place so that the
 // demodulator, which stops when its output is full, also takes the samples
@@ -67,4 +67,4 @@ std::string Psk31Stream::flush() {
   return text;
 }
 
-}  // namespace vatel::waveform::psk31
+}  // namespace vatel::demodulate::psk31

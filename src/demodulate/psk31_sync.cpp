@@ -1,4 +1,4 @@
-#include "sync/psk31_sync.hpp"
+#include "demodulate/psk31_sync.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -9,11 +9,15 @@
 #include "demodulate/psk31.hpp"
 #include "dsp/rotator.hpp"
 #include "sync/waterfall.hpp"
+#include "waveform/psk31.hpp"
 
-namespace vatel::sync::psk31_sync {
+namespace vatel::demodulate::psk31_sync {
 namespace {
 
-constexpr float kBinHz = demodulate::psk31::kSymbolRate;
+using sync::Waterfall;
+namespace waterfall = sync::waterfall;
+
+constexpr float kBinHz = waveform::psk31::kSymbolRate;
 
 // ceil(max(max_hz - base_hz, 0) / 31.25) + 1 with the ceiling saturated:
 // a quotient beyond the 64-bit range (an infinite span) leaves no bins.
@@ -47,7 +51,7 @@ float best_angle(const std::vector<cf32>& z, float first, float spacing, std::si
 }  // namespace
 
 float refine_carrier(std::span<const cf32> iq, float fs, float centre_hz) {
-  const std::size_t sps = demodulate::psk31::samples_per_symbol(fs);
+  const std::size_t sps = waveform::psk31::samples_per_symbol(fs);
   // Sums over half a symbol, one every eighth of a symbol.  Half a symbol is
   // short enough that both lines of an idle station (steady reversals,
   // 15.625 Hz either side of its carrier) pass nearly alike wherever it sits
@@ -134,12 +138,12 @@ float median_f32(std::vector<float> v) {
 
 void record_candidate(std::vector<Psk31SyncResult>& out, std::size_t time_sym, std::size_t freq_bin,
                       std::span<const cf32> iq, std::size_t n_bits, float base_hz, float score, float fs) {
-  const std::size_t sps = demodulate::psk31::checked_sps(fs, "Bpsk31Demod");
+  const std::size_t sps = waveform::psk31::checked_sps(fs, "Bpsk31Demod");
   if (sps == 0 || iq.empty() || time_sym > (iq.size() - 1) / sps) return;  // starts beyond the samples
   const std::size_t s0 = time_sym * sps;
   const float centre_hz = base_hz + static_cast<float>(freq_bin) * kBinHz;
   const float carrier_hz = refine_carrier(iq.subspan(s0), fs, centre_hz);
-  demodulate::psk31::Bpsk31Demod demod(fs, carrier_hz, 1.0f);
+  psk31::Bpsk31Demod demod(fs, carrier_hz, 1.0f);
   // The values the samples can give, capped at n_bits, and two places more:
   // the same values as room for n_bits + 2, without sizing by n_bits alone.
   const std::size_t whole = (iq.size() - s0) / sps;
@@ -161,7 +165,7 @@ core::Result<std::vector<Psk31SyncResult>> psk31_sync(std::span<const cf32> iq, 
                                                       float peak_margin_db, std::size_t n_bits,
                                                       std::size_t max_cand) {
   std::vector<Psk31SyncResult> out;
-  const std::size_t sps = demodulate::psk31::samples_per_symbol(fs);
+  const std::size_t sps = waveform::psk31::samples_per_symbol(fs);
   const std::size_t n = iq.size();
   if (sps == 0 || n == 0 || n < sps) return out;
   const std::size_t n_steps = n / sps;
@@ -230,4 +234,4 @@ core::Result<std::vector<Psk31SyncResult>> psk31_sync(std::span<const cf32> iq, 
   return out;
 }
 
-}  // namespace vatel::sync::psk31_sync
+}  // namespace vatel::demodulate::psk31_sync
