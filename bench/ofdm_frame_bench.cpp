@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "demodulate/ofdm_frame.hpp"
+#include "demodulate/ofdm_frame_stream.hpp"
 #include "fec/ldpc_codes.hpp"
 #include "modulate/ofdm_frame.hpp"
 
@@ -299,7 +299,7 @@ int main(int argc, char** argv) {
     row(e.name, t, g_bursts, peer_bursts, note);
     check(e.name, t, g_bursts);
   }
-  const auto ladder = modulate::ofdm_frame::default_ladder();
+  const auto ladder = waveform::ofdm_frame::default_ladder();
   const double ldpc = ldpc_mbps(rng);
   const char* names[] = {"BPSK", "QPSK", "16-QAM", "64-QAM"};
   for (std::size_t i = 0; i < ladder.size(); ++i) {

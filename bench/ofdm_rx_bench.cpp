@@ -139,7 +139,7 @@ void bench_sync() {
   std::normal_distribution<float> noise(0.0f, 0.1f);
   std::vector<cf32> iq(g_noise);
   for (cf32& x : iq) x = {noise(gen), noise(gen)};
-  const auto pre = sync::ofdm_sync::generate_ofdm_preamble(
+  const auto pre = waveform::ofdm_preamble::generate_ofdm_preamble(
       {std::pair<std::size_t, std::size_t>{64, 16}, 4, 16}, config(64));
   const std::size_t laid_at = std::min<std::size_t>(100'000, g_noise / 4);
   std::copy(pre.begin(), pre.end(), iq.begin() + static_cast<std::ptrdiff_t>(laid_at));

@@ -9,7 +9,7 @@
 
 #include "core/cpu.hpp"
 #include "core/types.hpp"
-#include "modulate/constellation.hpp"
+#include "dsp/constellation.hpp"
 
 namespace vatel::demodulate {
 
@@ -22,7 +22,7 @@ VATEL_INLINE void qpsk_decide(cf32 p, std::uint8_t* out) {
 
 // Ascending position of v among the thresholds: how many lie strictly below.
 template <unsigned M>
-VATEL_INLINE unsigned qam_position(const modulate::QamTable& t, float v) {
+VATEL_INLINE unsigned qam_position(const dsp::QamTable& t, float v) {
   unsigned p = 0;
   for (unsigned k = 0; k + 1 < (1u << M); ++k) p += (t.threshold[k] < v) ? 1u : 0u;
   return p;
@@ -31,7 +31,7 @@ VATEL_INLINE unsigned qam_position(const modulate::QamTable& t, float v) {
 // Writes 2M bits: M for the real part, then M for the imaginary part.  The
 // bits per axis are a template parameter so that the loops unroll.
 template <unsigned M>
-VATEL_INLINE void qam_decide(const modulate::QamTable& t, cf32 point, std::uint8_t* out) {
+VATEL_INLINE void qam_decide(const dsp::QamTable& t, cf32 point, std::uint8_t* out) {
   const unsigned pi = qam_position<M>(t, point.real());
   const unsigned pq = qam_position<M>(t, point.imag());
   const unsigned gi = pi ^ (pi >> 1), gq = pq ^ (pq >> 1);
@@ -46,7 +46,7 @@ VATEL_INLINE void qam_decide(const modulate::QamTable& t, cf32 point, std::uint8
 // bit shifts of qam_decide, unrolled for 15 thresholds, cost 256-QAM more
 // than the comparisons themselves.
 template <unsigned M>
-void qam_decide_points(const modulate::QamTable& t, const cf32* points, std::size_t n,
+void qam_decide_points(const dsp::QamTable& t, const cf32* points, std::size_t n,
                        std::uint8_t* out, float gain = 1.0f) {
   constexpr unsigned kLevels = 1u << M;
   constexpr unsigned kThresholds = kLevels - 1;
@@ -72,7 +72,7 @@ void qam_decide_points(const modulate::QamTable& t, const cf32* points, std::siz
   }
 }
 
-inline void qam_decide(const modulate::QamTable& t, cf32 point, std::uint8_t* out) {
+inline void qam_decide(const dsp::QamTable& t, cf32 point, std::uint8_t* out) {
   switch (t.bits_per_axis) {
     case 2: return qam_decide<2>(t, point, out);
     case 3: return qam_decide<3>(t, point, out);

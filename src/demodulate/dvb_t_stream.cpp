@@ -47,24 +47,17 @@ DvbTFrameStreamDemod::DvbTFrameStreamDemod(const DvbTFrameDemod& demod, std::uin
     : demod_(demod),
       n_symbols_(n_symbols),
       payload_len_(payload_len),
-      period_(waveform::dvb_t::kFftSize + waveform::dvb_t::cp_len(demod.params().guard)),
+      period_(waveform::dvb_t::samples_per_symbol(demod.params().guard)),
       workspace_(demod.params().guard) {}
 
 std::vector<DvbTRxOutcome> DvbTFrameStreamDemod::feed(std::span<const cf32> iq) {
-  if (head_ > 0) {
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(head_));
-    head_ = 0;
-  }
-  buffer_.insert(buffer_.end(), iq.begin(), iq.end());
+  buffer_.append(iq);
   return drain(false);
 }
 
 std::vector<DvbTRxOutcome> DvbTFrameStreamDemod::flush() { return drain(true); }
 
-void DvbTFrameStreamDemod::clear() noexcept {
-  buffer_.clear();
-  head_ = 0;
-}
+void DvbTFrameStreamDemod::clear() noexcept { buffer_.clear(); }
 
 std::vector<DvbTRxOutcome> DvbTFrameStreamDemod::drain(bool final) {
   const std::size_t cp = period_ - waveform::dvb_t::kFftSize;
@@ -79,7 +72,7 @@ std::vector<DvbTRxOutcome> DvbTFrameStreamDemod::drain(bool final) {
       mul_or_never(add_or_never(std::max<std::uint64_t>(n_symbols_, 8), 2), period_);
   std::vector<DvbTRxOutcome> out;
   while (need != kNever && buffered() >= need) {
-    const std::span<const cf32> rest = std::span<const cf32>(buffer_).subspan(head_);
+    const std::span<const cf32> rest = buffer_.view();
     const auto acquired = search_.run(rest, cp, period_);
     if (!acquired) break;
     const std::uint64_t start = acquired->offset;
@@ -91,7 +84,7 @@ std::vector<DvbTRxOutcome> DvbTFrameStreamDemod::drain(bool final) {
     const std::uint64_t consumed =
         std::holds_alternative<dvb_t_frame::DvbTRxFrame>(outcome) ? end : resync(start, frame_len);
     if (consumed == 0) break;
-    head_ += static_cast<std::size_t>(consumed);
+    buffer_.consume(static_cast<std::size_t>(consumed));
     out.push_back(std::move(outcome));
   }
   return out;

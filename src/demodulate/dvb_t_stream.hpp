@@ -3,8 +3,8 @@
 // one fixed symbol count and payload length located by guard-interval
 // acquisition and decoded as soon as enough samples are buffered.
 //
-// The samples live in one buffer with a read offset, compacted once per
-// call; each decode is given only the window it can read.  After a failed
+// The samples live in one stream buffer, compacted once per call; each
+// decode is given only the window it can read.  After a failed
 // frame the receiver looks for the TPS synchronisation word in the symbols
 // it demodulated and resumes at the next frame start it finds, so a stream
 // that starts mid-frame or slips by whole samples locks again within two
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/result.hpp"
+#include "core/stream_buffer.hpp"
 #include "core/types.hpp"
 #include "demodulate/dvb_t_frame.hpp"
 #include "sync/dvb_t_gi_sync.hpp"
@@ -44,7 +45,7 @@ class DvbTFrameStreamDemod {
   std::vector<DvbTRxOutcome> flush();
   void clear() noexcept;
 
-  std::size_t buffered() const noexcept { return buffer_.size() - head_; }
+  std::size_t buffered() const noexcept { return buffer_.size(); }
   std::size_t rx_window_backoff() const noexcept { return demod_.rx_window_backoff(); }
   bool integer_cfo_correction() const noexcept { return demod_.integer_cfo_correction(); }
 
@@ -55,8 +56,7 @@ class DvbTFrameStreamDemod {
   // Samples to drop after a failed frame acquired at `start`.
   std::uint64_t resync(std::uint64_t start, std::uint64_t frame_len);
 
-  std::vector<cf32> buffer_;
-  std::size_t head_ = 0;  // first unconsumed sample
+  core::StreamBuffer<cf32> buffer_;
   DvbTFrameDemod demod_;
   std::uint64_t n_symbols_;
   std::uint64_t payload_len_;

@@ -11,48 +11,24 @@
 #include "core/checked.hpp"
 #include "core/panic.hpp"
 #include "demodulate/decider.hpp"
-#include "modulate/constellation.hpp"
+#include "dsp/constellation.hpp"
+#include "dsp/max_log.hpp"
 
 namespace vatel::demodulate::ofdm {
 namespace {
 
-using modulate::QamTable;
-
-// The M LLRs of one axis from all 2^M squared distances; the loops have
-// fixed bounds so that they unroll and the minima become vector compares.
-template <unsigned M>
-VATEL_INLINE void axis_llr(const float* level, float v, float* out) {
-  constexpr unsigned L = 1u << M;
-  float d[L];
-  for (unsigned i = 0; i < L; ++i) {
-    const float e = v - level[i];
-    d[i] = e * e;
-  }
-  for (unsigned b = 0; b < M; ++b) {
-    const unsigned mask = 1u << (M - 1 - b);
-    float m0 = std::numeric_limits<float>::infinity();
-    float m1 = m0;
-    for (unsigned i = 0; i < L; ++i) {
-      // A NaN distance leaves both minima at infinity, whose difference is NaN.
-      if (i & mask)
-        m1 = d[i] < m1 ? d[i] : m1;
-      else
-        m0 = d[i] < m0 ? d[i] : m0;
-    }
-    out[b] = m1 - m0;
-  }
-}
+using dsp::QamTable;
 
 template <unsigned M>
 void qam_llrs(const QamTable& t, const cf32* cells, std::size_t n, float* out) {
   for (std::size_t i = 0; i < n; ++i, out += 2 * M) {
-    axis_llr<M>(t.level.data(), cells[i].real(), out);
-    axis_llr<M>(t.level.data(), cells[i].imag(), out + M);
+    dsp::max_log_axis<M>(t.level.data(), cells[i].real(), out);
+    dsp::max_log_axis<M>(t.level.data(), cells[i].imag(), out + M);
   }
 }
 
 const QamTable& table_of(ConstellationOrder c) {
-  const QamTable* t = modulate::qam_table(multicarrier::qam_order(c));
+  const QamTable* t = dsp::qam_table(multicarrier::qam_order(c));
   VATEL_ENSURE(t != nullptr, "no QAM table for this constellation");
   return *t;
 }
@@ -94,7 +70,7 @@ std::size_t OfdmSoftDemod::process(std::span<const cf32> cells, std::span<float>
 
 std::array<float, 4> qam_axis_soft_llr(float v) noexcept {
   std::array<float, 4> out;
-  axis_llr<4>(modulate::qam_table(256)->level.data(), v, out.data());
+  dsp::max_log_axis<4>(dsp::qam_table(256)->level.data(), v, out.data());
   return out;
 }
 
@@ -110,11 +86,11 @@ VATEL_INLINE void decide_cells_kernel_body(ConstellationOrder constellation, con
       for (std::size_t i = 0; i < n; ++i) qpsk_decide(cells[i], bits + 2 * i);
       return;
     case ConstellationOrder::Qam16:
-      return qam_decide_points<2>(*modulate::qam_table(16), cells, n, bits);
+      return qam_decide_points<2>(*dsp::qam_table(16), cells, n, bits);
     case ConstellationOrder::Qam64:
-      return qam_decide_points<3>(*modulate::qam_table(64), cells, n, bits);
+      return qam_decide_points<3>(*dsp::qam_table(64), cells, n, bits);
     case ConstellationOrder::Qam256:
-      return qam_decide_points<4>(*modulate::qam_table(256), cells, n, bits);
+      return qam_decide_points<4>(*dsp::qam_table(256), cells, n, bits);
   }
 }
 
@@ -172,11 +148,11 @@ VATEL_TARGET_FMA void decide_cells_kernel_fma(ConstellationOrder constellation, 
                                               std::size_t n, std::uint8_t* bits) {
   switch (constellation) {
     case ConstellationOrder::Qam16:
-      return qam_decide_points_avx2<2>(*modulate::qam_table(16), cells, n, bits);
+      return qam_decide_points_avx2<2>(*dsp::qam_table(16), cells, n, bits);
     case ConstellationOrder::Qam64:
-      return qam_decide_points_avx2<3>(*modulate::qam_table(64), cells, n, bits);
+      return qam_decide_points_avx2<3>(*dsp::qam_table(64), cells, n, bits);
     case ConstellationOrder::Qam256:
-      return qam_decide_points_avx2<4>(*modulate::qam_table(256), cells, n, bits);
+      return qam_decide_points_avx2<4>(*dsp::qam_table(256), cells, n, bits);
     default: return decide_cells_kernel_body(constellation, cells, n, bits);
   }
 }
@@ -203,14 +179,14 @@ std::optional<float> evm_db(ConstellationOrder constellation, std::span<const cf
   const std::uint8_t* b = bits.data();
   switch (constellation) {
     case ConstellationOrder::Bpsk:
-      for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = modulate::bpsk_map(b[i]);
+      for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = dsp::bpsk_map(b[i]);
       break;
     case ConstellationOrder::Qpsk:
-      for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = modulate::qpsk_map(b[2 * i], b[2 * i + 1]);
+      for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = dsp::qpsk_map(b[2 * i], b[2 * i + 1]);
       break;
     default: {
       const QamTable& t = table_of(constellation);
-      for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = modulate::qam_map(t, b + k * i);
+      for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = dsp::qam_map(t, b + k * i);
     }
   }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The COFDM frame receivers: the frame body decoder shared by both (header
-// symbols, then the payload symbols the header announces), the one-frame
-// receiver of an aligned burst, and the stream receiver that finds bursts
-// in samples delivered in pieces of any size.
+// symbols, then the payload symbols the header announces) and the one-frame
+// receiver of an aligned burst.  The stream receiver, which finds bursts in
+// samples delivered in pieces of any size, is in ofdm_frame_stream.hpp.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,20 +16,17 @@
 #include "demodulate/ofdm.hpp"
 #include "fec/chain.hpp"
 #include "fec/codec_cache.hpp"
-#include "modulate/ofdm_frame.hpp"
 #include "multicarrier/config.hpp"
 #include "multicarrier/equalizer.hpp"
 #include "multicarrier/grid.hpp"
 #include "multicarrier/symbol_fft.hpp"
-#include "multicarrier/training_smoother.hpp"
-#include "sync/ofdm_sync.hpp"
-#include "sync/preamble_screen.hpp"
+#include "waveform/ofdm_frame.hpp"
 
 namespace vatel::demodulate::ofdm_frame {
 
-using modulate::ofdm_frame::Mcs;
-using modulate::ofdm_frame::FrameHeader;
-using modulate::ofdm_frame::FramePacket;
+using waveform::ofdm_frame::FrameHeader;
+using waveform::ofdm_frame::FramePacket;
+using waveform::ofdm_frame::Mcs;
 using multicarrier::ConstellationOrder;
 using multicarrier::OfdmConfig;
 
@@ -161,67 +158,7 @@ class OfdmFrameDemod {
 
  private:
   OfdmFrameDemod() = default;
-  modulate::ofdm_frame::FrameLink link_;
-};
-
-using StreamResult = std::variant<RxFrame, fec::RxError>;
-
-class OfdmFrameStreamDemod {
- public:
-  // As the transmitter's checks, and a preamble that the search can find:
-  // at least two repeats of at least one sample.
-  static core::Result<OfdmFrameStreamDemod> create(const OfdmConfig& cfg, std::vector<Mcs> table,
-                                                   std::size_t num_repeats, std::size_t repeat_len,
-                                                   std::shared_ptr<fec::CodecCache> cache);
-
-  // Appends the samples, then decodes every frame the buffer completes.
-  std::vector<StreamResult> feed(std::span<const cf32> iq);
-  // Decodes what the buffer holds now; no samples are added or padded.
-  std::vector<StreamResult> drain();
-  // Forgets every buffered sample (the capacity stays).
-  void clear() noexcept;
-  std::size_t buffered() const noexcept { return buffer_.size() - head_; }
-
-  float score_threshold = 0.5f;
-  bool estimate_channel = false;
-  bool measure_pre_fec = false;
-
- private:
-  OfdmFrameStreamDemod() = default;
-  // Drops what lies before the read offset.
-  void compact();
-  // The earliest start at or after `scan` whose exact score is kept; none
-  // with `scan` moved past every position examined.
-  std::optional<std::size_t> earliest_preamble(std::span<const cf32> buf, std::size_t& scan);
-  // What one preamble gave: a result and the samples it consumes, or none
-  // and the buffer length the frame needs (positions relative to `buf`).
-  struct Step {
-    std::optional<StreamResult> result;
-    std::size_t consumed = 0;
-    std::size_t wait_for = 0;
-  };
-  Step decode_at(std::span<const cf32> buf, std::size_t earliest);
-  void derotate(std::span<const cf32> buf, std::size_t t, std::size_t upto);
-
-  modulate::ofdm_frame::FrameLink link_;
-  // The frame preamble without its training symbol: what the search looks for.
-  sync::ofdm_sync::OfdmPreambleParams segments_;
-  std::vector<cf32> buffer_;
-  std::size_t head_ = 0;     // first sample still in the buffer
-  std::size_t scan_ = 0;     // first start position not yet searched (buffer index)
-  std::size_t wait_for_ = 0; // buffer length a pending frame needs before a retry
-  FrameScratch scratch_;
-  float fs_ = 0.0f;
-  std::size_t span_ = 0;  // A: repeats and training symbol
-  std::size_t symbol_ = 0;  // S
-  std::size_t header_symbols_ = 0;
-  sync::PreambleScreen screen_;
-  // The de-rotated frame: tail_[i] = buffer[t + i] turned by i + 1 steps.
-  std::vector<cf32> tail_;
-  dsp::Rotator derotator_;
-  std::optional<sync::ofdm_sync::IntegerCfoSearch> integer_cfo_;
-  multicarrier::TrainingSmoother smoother_;
-  std::vector<cf32> training_;  // the training sequence, for channel estimates
+  waveform::ofdm_frame::FrameLink link_;
 };
 
 }  // namespace vatel::demodulate::ofdm_frame

@@ -6,7 +6,7 @@
 namespace vatel::demodulate {
 
 core::Result<QamDemod> QamDemod::create(std::uint32_t order, float gain) {
-  const modulate::QamTable* t = modulate::qam_table(order);
+  const dsp::QamTable* t = dsp::qam_table(order);
   if (t == nullptr) return core::error("QamDemod: order must be 16, 64, or 256");
   return QamDemod(*t, gain);
 }

@@ -8,7 +8,7 @@
 #include "core/buffer.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
-#include "modulate/constellation.hpp"
+#include "dsp/constellation.hpp"
 
 namespace vatel::demodulate {
 
@@ -24,9 +24,9 @@ class QamDemod {
   unsigned order() const { return table_.order; }
 
  private:
-  QamDemod(const modulate::QamTable& table, float gain) : table_(table), gain_(gain) {}
+  QamDemod(const dsp::QamTable& table, float gain) : table_(table), gain_(gain) {}
 
-  modulate::QamTable table_;
+  dsp::QamTable table_;
   float gain_;
 };
 

@@ -89,6 +89,37 @@ ChainResult decode_chain(std::span<const float> soft, const BlockPlan& plan, Crc
                          const ScramblerKind& scrambler, ScramblerPosition position,
                          std::uint32_t frame_seed, CodecCache& cache, LdpcDecodeRule rule);
 
+// The stage choices of one section, described once for the encoder and the
+// decoder of a link.
+struct ChainSettings {
+  CrcKind crc = CrcKind::None;
+  OuterFec outer = OuterFec::none();
+  InnerFec inner = InnerFec::none();
+  InterleaverKind outer_interleaver = InterleaverKind::none();
+  InterleaverKind inner_interleaver = InterleaverKind::none();
+  ScramblerKind scrambler = ScramblerKind::none();
+  ScramblerPosition position = ScramblerPosition::BeforeOuter;
+};
+
+inline BlockPlan block_plan(std::uint64_t payload_len, const ChainSettings& s, CodecCache& cache) {
+  return block_plan(payload_len, s.crc, s.outer, s.inner, s.outer_interleaver,
+                    s.inner_interleaver, cache);
+}
+
+inline EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload,
+                                         const ChainSettings& s, std::uint32_t frame_seed,
+                                         CodecCache& cache) {
+  return encode_chain_stages(payload, s.crc, s.outer, s.inner, s.outer_interleaver,
+                             s.inner_interleaver, s.scrambler, s.position, frame_seed, cache);
+}
+
+inline ChainResult decode_chain(std::span<const float> soft, const BlockPlan& plan,
+                                const ChainSettings& s, std::uint32_t frame_seed,
+                                CodecCache& cache, LdpcDecodeRule rule) {
+  return decode_chain(soft, plan, s.crc, s.outer, s.inner, s.outer_interleaver,
+                      s.inner_interleaver, s.scrambler, s.position, frame_seed, cache, rule);
+}
+
 }  // namespace vatel::fec::chain
 
 namespace vatel::fec {
@@ -96,6 +127,7 @@ using chain::block_plan;
 using chain::BlockPlan;
 using chain::ChainOutcome;
 using chain::ChainResult;
+using chain::ChainSettings;
 using chain::decode_chain;
 using chain::encode_chain_stages;
 using chain::EncodedStages;

@@ -7,6 +7,7 @@
 
 #include "core/cpu.hpp"
 #include "core/panic.hpp"
+#include "core/xorshift.hpp"
 
 namespace vatel::fec::ldpc_codes {
 
@@ -14,13 +15,6 @@ namespace {
 
 constexpr std::uint64_t kSeedBase = 0x4C44504335313200ull;  // "LDPC512\0"
 constexpr std::size_t kColumnWeight = 3;
-
-std::uint64_t xorshift64(std::uint64_t& s) noexcept {
-  s ^= s << 13;
-  s ^= s >> 7;
-  s ^= s << 17;
-  return s;
-}
 
 }  // namespace
 
@@ -41,7 +35,7 @@ Ldpc::Ldpc(LdpcCodeId id) : id_(id) {
     const bool pairs_exist = j > 0;  // every finished column adds three pairs
     std::array<std::size_t, kColumnWeight> chosen{};
     for (std::size_t i = 0; i < kColumnWeight; ++i) {
-      const std::size_t start = static_cast<std::size_t>(xorshift64(s) % m_);
+      const std::size_t start = static_cast<std::size_t>(core::xorshift64(s) % m_);
       std::size_t best = m_;
       for (std::size_t o = 0; o < m_; ++o) {
         const std::size_t r = (start + o) % m_;

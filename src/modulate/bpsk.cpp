@@ -1,6 +1,6 @@
 #include "modulate/bpsk.hpp"
 
-#include "modulate/constellation.hpp"
+#include "dsp/constellation.hpp"
 
 namespace vatel::modulate {
 namespace {
@@ -10,7 +10,7 @@ VATEL_INLINE void bpsk_mod_kernel_body(dsp::Rotator& osc, const std::uint8_t* bi
   // A local copy keeps the phasor in registers: the output stores could
   // otherwise alias the oscillator's fields.
   dsp::Rotator o = osc;
-  o.run(n, [&](std::size_t i, cf32 p) { out[i] = dsp::mix(bpsk_map(bits[i]), p, gain); });
+  o.run(n, [&](std::size_t i, cf32 p) { out[i] = dsp::mix(dsp::bpsk_map(bits[i]), p, gain); });
   osc = o;
 }
 
@@ -19,7 +19,7 @@ VATEL_INLINE void qpsk_mod_kernel_body(dsp::Rotator& osc, const std::uint8_t* bi
                                        std::size_t n, float gain) {
   dsp::Rotator o = osc;
   o.run(n, [&](std::size_t i, cf32 p) {
-    out[i] = dsp::mix(qpsk_map(bits[2 * i], bits[2 * i + 1]), p, gain);
+    out[i] = dsp::mix(dsp::qpsk_map(bits[2 * i], bits[2 * i + 1]), p, gain);
   });
   osc = o;
 }

@@ -8,14 +8,10 @@
 namespace vatel::modulate {
 namespace {
 
-VATEL_INLINE void ofdm_mix_kernel_body(dsp::Rotator& osc, cf32* x, std::size_t n, float gain) {
-  osc.run(n, [&](std::size_t i, cf32 p) { x[i] = dsp::mix(x[i], p, gain); });
-}
-
-// qam_map with the bits per axis fixed at compile time, so the bit loops
+// dsp::qam_map with the bits per axis fixed at compile time, so the bit loops
 // unroll; the points are the same.
 template <unsigned M>
-void map_qam(const QamTable& t, const std::uint8_t* bits, const std::size_t* bins,
+void map_qam(const dsp::QamTable& t, const std::uint8_t* bits, const std::size_t* bins,
              std::size_t cells, cf32* f) {
   for (std::size_t k = 0; k < cells; ++k, bits += 2 * M) {
     unsigned bi = 0, bq = 0;
@@ -27,9 +23,6 @@ void map_qam(const QamTable& t, const std::uint8_t* bits, const std::size_t* bin
 
 }  // namespace
 
-VATEL_FMA_KERNEL(void, ofdm_mix_kernel, (dsp::Rotator & osc, cf32* x, std::size_t n, float gain),
-                 (osc, x, n, gain))
-
 OfdmMod::OfdmMod(const OfdmConfig& cfg)
     : grid_(multicarrier::CarrierGrid::from_plan(cfg.plan)),
       ifft_(cfg.plan.n_fft),
@@ -39,7 +32,7 @@ OfdmMod::OfdmMod(const OfdmConfig& cfg)
       n_fft_(cfg.plan.n_fft),
       cp_len_(cfg.plan.cp_len),
       constellation_(cfg.constellation),
-      qam_(qam_table(multicarrier::qam_order(cfg.constellation))),
+      qam_(dsp::qam_table(multicarrier::qam_order(cfg.constellation))),
       gain_(cfg.gain),
       rf_hz_(cfg.rf_hz),
       osc_(cfg.rf_hz, cfg.fs) {
@@ -53,7 +46,7 @@ void OfdmMod::symbol(const std::uint8_t* bits, cf32* out) {
   const std::size_t cells = grid_.data_bins.size();
   // The mapper's points by table lookup: random bits would defeat a branch.
   static constexpr float kSign[2] = {1.0f, -1.0f};
-  static constexpr float kAxis[2] = {kQpskC, -kQpskC};
+  static constexpr float kAxis[2] = {dsp::kQpskC, -dsp::kQpskC};
   switch (constellation_) {
     case ConstellationOrder::Bpsk:
       for (std::size_t k = 0; k < cells; ++k) f[bins[k]] = {kSign[bits[k] & 1u], 0.0f};
@@ -75,7 +68,7 @@ void OfdmMod::symbol(const std::uint8_t* bits, cf32* out) {
   // runs on from symbol to symbol, so this equals one pass over the output.
   // A NaN frequency counts as a carrier; both zeros do not.
   if (rf_hz_ != 0.0f) {
-    ofdm_mix_kernel(osc_, out, samples_per_symbol_, gain_);
+    dsp::mix_kernel(osc_, out, out, samples_per_symbol_, gain_);
   } else if (gain_ != 1.0f) {
     // A gain of exactly 1 leaves every sample as it is, so it is skipped.
     float* x = reinterpret_cast<float*>(out);

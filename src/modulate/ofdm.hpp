@@ -11,7 +11,7 @@
 #include "core/buffer.hpp"
 #include "core/types.hpp"
 #include "dsp/rotator.hpp"
-#include "modulate/constellation.hpp"
+#include "dsp/constellation.hpp"
 #include "multicarrier/config.hpp"
 #include "multicarrier/fft.hpp"
 #include "multicarrier/grid.hpp"
@@ -48,16 +48,10 @@ class OfdmMod {
   std::size_t n_fft_;
   std::size_t cp_len_;
   ConstellationOrder constellation_;
-  const QamTable* qam_ = nullptr;  // 16-, 64- and 256-QAM
+  const dsp::QamTable* qam_ = nullptr;  // 16-, 64- and 256-QAM
   float gain_;
   float rf_hz_;
   dsp::Rotator osc_;
 };
-
-// The in-place mix onto the carrier and the gain: x = (x * p) * gain with
-// the phasor advanced first (portable and FMA builds give the same bits).
-void ofdm_mix_kernel(dsp::Rotator& osc, cf32* x, std::size_t n, float gain);
-void ofdm_mix_kernel_portable(dsp::Rotator& osc, cf32* x, std::size_t n, float gain);
-void ofdm_mix_kernel_fma(dsp::Rotator& osc, cf32* x, std::size_t n, float gain);
 
 }  // namespace vatel::modulate

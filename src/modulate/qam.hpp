@@ -8,7 +8,7 @@
 #include "core/result.hpp"
 #include "core/types.hpp"
 #include "dsp/rotator.hpp"
-#include "modulate/constellation.hpp"
+#include "dsp/constellation.hpp"
 
 namespace vatel::modulate {
 
@@ -24,20 +24,20 @@ class QamMod {
   unsigned order() const { return table_.order; }
 
  private:
-  QamMod(const QamTable& table, float fs, float rf_hz, float gain)
+  QamMod(const dsp::QamTable& table, float fs, float rf_hz, float gain)
       : table_(table), gain_(gain), osc_(rf_hz, fs) {}
 
-  QamTable table_;
+  dsp::QamTable table_;
   float gain_;
   dsp::Rotator osc_;
 };
 
 // Kernels: n symbols from n * 2m bytes (portable and FMA builds give identical bits).
-void qam_mod_kernel(dsp::Rotator& osc, const QamTable& t, const std::uint8_t* bits, cf32* out,
+void qam_mod_kernel(dsp::Rotator& osc, const dsp::QamTable& t, const std::uint8_t* bits, cf32* out,
                     std::size_t n, float gain);
-void qam_mod_kernel_portable(dsp::Rotator& osc, const QamTable& t, const std::uint8_t* bits, cf32* out,
+void qam_mod_kernel_portable(dsp::Rotator& osc, const dsp::QamTable& t, const std::uint8_t* bits, cf32* out,
                              std::size_t n, float gain);
-void qam_mod_kernel_fma(dsp::Rotator& osc, const QamTable& t, const std::uint8_t* bits, cf32* out,
+void qam_mod_kernel_fma(dsp::Rotator& osc, const dsp::QamTable& t, const std::uint8_t* bits, cf32* out,
                         std::size_t n, float gain);
 
 }  // namespace vatel::modulate

@@ -323,6 +323,7 @@ void OfdmEqualizer::estimate_from_training_symbol(std::span<const cf32> spectrum
   if (mode == EqualizerMode::PilotInterp || spectrum.size() < n_fft) return;
   for (std::size_t k = 0; k < n_fft; ++k) {
     const cf32 g = divide(spectrum[k], training_[k]);
+    channel[k] = g;
     const float m = g.real() * g.real() + g.imag() * g.imag();
     weights[k] = m >= kMinChannelPower ? cf32{g.real() / m, -g.imag() / m} : cf32{};
   }

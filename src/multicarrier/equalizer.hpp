@@ -121,9 +121,10 @@ struct OfdmEqualizer {
   // The configuration's plan must be valid.
   OfdmEqualizer(const OfdmConfig& cfg, EqualizerMode mode);
 
-  // In training mode, replaces the weights from the spectrum (n_fft bins in
-  // FFT order) of a received training symbol: W[k] = X[k] / Y[k], X the
-  // training sequence.  Does nothing in pilot mode or for a short spectrum.
+  // In training mode, replaces the channel estimate and the weights from the
+  // spectrum (n_fft bins in FFT order) of a received training symbol:
+  // H[k] = Y[k] / X[k] and W[k] = 1 / H[k], X the training sequence.  Does
+  // nothing in pilot mode or for a short spectrum.
   void estimate_from_training_symbol(std::span<const cf32> spectrum) noexcept;
 
   // Writes n_fft equalised bins and returns n_fft; 0 without writing when a
@@ -143,7 +144,7 @@ struct OfdmEqualizer {
   // Selects a layout of `layouts` by key; absent: the default layout.  A key
   // not in `layouts` leaves the estimate of earlier symbols in force.
   std::optional<std::size_t> symbol_index;
-  std::vector<cf32> channel;  // H per bin
+  std::vector<cf32> channel;  // H per bin (pilot mode: the latest symbol's)
   std::vector<cf32> weights;  // W per bin (training mode)
   PilotLayout default_layout;
   std::vector<std::pair<std::size_t, PilotLayout>> layouts;

@@ -1,16 +1,11 @@
 #include "multicarrier/unit_sequence.hpp"
 
+#include "core/xorshift.hpp"
+
 namespace vatel::multicarrier {
 namespace {
 
 constexpr float kUnit = 0.70710677f;  // 1/sqrt(2)
-
-inline std::uint64_t draw(std::uint64_t& s) {
-  s ^= s << 13;
-  s ^= s >> 7;
-  s ^= s << 17;
-  return s;
-}
 
 // The sign of u * 2^-64 - 0.5 in 32-bit floats.
 inline float component(std::uint64_t u) {
@@ -24,8 +19,8 @@ std::vector<cf32> pseudo_random_unit_sequence(std::size_t count, std::uint64_t s
   std::vector<cf32> out(count);
   std::uint64_t s = seed;
   for (cf32& v : out) {
-    const float re = component(draw(s));
-    const float im = component(draw(s));
+    const float re = component(core::xorshift64(s));
+    const float im = component(core::xorshift64(s));
     v = {re, im};
   }
   return out;

@@ -8,6 +8,7 @@
 #include "multicarrier/config.hpp"
 #include "python/registry.hpp"
 #include "sync/ofdm_sync.hpp"
+#include "waveform/ofdm_preamble.hpp"
 
 namespace vatel::python {
 namespace ofdm {
@@ -104,7 +105,7 @@ sync::ofdm_sync::OfdmPreambleParams preamble_params(std::size_t num_repeats,
 core::Buffer<cf32> preamble(const OfdmConfig& cfg, std::size_t num_repeats,
                             std::size_t repeat_len, std::optional<std::size_t> training_n_fft,
                             std::optional<std::size_t> training_cp_len) {
-  return sync::ofdm_sync::generate_ofdm_preamble(
+  return waveform::ofdm_preamble::generate_ofdm_preamble(
       preamble_params(num_repeats, repeat_len, training_n_fft, training_cp_len), cfg);
 }
 

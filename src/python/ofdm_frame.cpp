@@ -5,18 +5,19 @@
 #include <vector>
 
 #include "demodulate/ofdm_frame.hpp"
+#include "demodulate/ofdm_frame_stream.hpp"
 #include "fec/codec_cache.hpp"
-#include "modulate/frame_packet.hpp"
-#include "modulate/mcs.hpp"
 #include "modulate/ofdm_frame.hpp"
 #include "multicarrier/config.hpp"
+#include "waveform/frame_packet.hpp"
+#include "waveform/mcs.hpp"
 #include "python/registry.hpp"
 
 namespace vatel::python {
 namespace ofdm_frame {
 
 // The native frame-link values (`modulate` alone names the binding family).
-namespace native = vatel::modulate::ofdm_frame;
+namespace native = vatel::waveform::ofdm_frame;
 using native::FramePacket;
 using native::Mcs;
 
@@ -156,7 +157,7 @@ std::vector<FramePacket> feed(OfdmFrameStreamDemod& s, std::span<const cf32> iq)
 std::vector<Pair> feed_with_errors(OfdmFrameStreamDemod& s, std::span<const cf32> iq) {
   return pairs(s.feed(iq));
 }
-std::vector<FramePacket> flush(OfdmFrameStreamDemod& s) { return packets(s.drain()); }
+std::vector<FramePacket> flush(OfdmFrameStreamDemod& s) { return packets(s.flush()); }
 void clear(OfdmFrameStreamDemod& s) { s.clear(); }
 std::size_t buffered(const OfdmFrameStreamDemod& s) { return s.buffered(); }
 

@@ -106,26 +106,26 @@ std::span<const float> dvb_t_axis_levels(ConstellationOrder order) {
   }
 }
 
+fec::ChainSettings dvb_t_chain(PunctureRate rate) {
+  fec::ChainSettings s;
+  s.outer = kOuterCode;
+  s.inner = fec::InnerFec::convolutional(true, rate);
+  s.outer_interleaver = kOuterInterleaver;
+  return s;
+}
+
 fec::BlockPlan dvb_t_block_plan(PunctureRate rate, std::uint64_t bytes, fec::CodecCache& cache) {
-  return fec::block_plan(bytes, fec::CrcKind::None, kOuterCode,
-                         fec::InnerFec::convolutional(true, rate), kOuterInterleaver,
-                         fec::InterleaverKind::none(), cache);
+  return fec::block_plan(bytes, dvb_t_chain(rate), cache);
 }
 
 fec::EncodedStages dvb_t_encode(PunctureRate rate, std::span<const std::uint8_t> packets,
                                 fec::CodecCache& cache) {
-  return fec::encode_chain_stages(packets, fec::CrcKind::None, kOuterCode,
-                                  fec::InnerFec::convolutional(true, rate), kOuterInterleaver,
-                                  fec::InterleaverKind::none(), fec::ScramblerKind::none(),
-                                  fec::ScramblerPosition::BeforeOuter, 0, cache);
+  return fec::encode_chain_stages(packets, dvb_t_chain(rate), 0, cache);
 }
 
 fec::ChainResult dvb_t_decode(PunctureRate rate, std::span<const float> soft,
                               const fec::BlockPlan& plan, fec::CodecCache& cache) {
-  return fec::decode_chain(soft, plan, fec::CrcKind::None, kOuterCode,
-                           fec::InnerFec::convolutional(true, rate), kOuterInterleaver,
-                           fec::InterleaverKind::none(), fec::ScramblerKind::none(),
-                           fec::ScramblerPosition::BeforeOuter, 0, cache,
+  return fec::decode_chain(soft, plan, dvb_t_chain(rate), 0, cache,
                            fec::LdpcDecodeRule::sum_product());
 }
 

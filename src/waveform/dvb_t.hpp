@@ -149,6 +149,7 @@ std::span<const float> dvb_t_axis_levels(ConstellationOrder order);
 inline constexpr fec::OuterFec kOuterCode = fec::OuterFec::reed_solomon(204, 16);
 inline constexpr fec::InterleaverKind kOuterInterleaver = fec::InterleaverKind::convolutional(12, 17);
 
+fec::ChainSettings dvb_t_chain(PunctureRate rate);
 fec::BlockPlan dvb_t_block_plan(PunctureRate rate, std::uint64_t bytes, fec::CodecCache& cache);
 fec::EncodedStages dvb_t_encode(PunctureRate rate, std::span<const std::uint8_t> packets,
                                 fec::CodecCache& cache);

@@ -3,41 +3,18 @@
 #include <limits>
 
 #include "core/panic.hpp"
+#include "dsp/max_log.hpp"
 #include "waveform/dvb_t.hpp"
 
 namespace vatel::waveform::dvb_t {
 namespace {
 
-// The axis soft values of value x over `levels` scaled levels (index bits
-// most significant first), written every `stride` floats.
-template <std::size_t kBits>
-inline void axis_llr(float x, const float* level, float* out, std::size_t stride) {
-  constexpr std::size_t kLevels = std::size_t{1} << kBits;
-  float d[kLevels];
-  for (std::size_t i = 0; i < kLevels; ++i) {
-    const float e = x - level[i];
-    d[i] = e * e;
-  }
-  for (std::size_t k = 0; k < kBits; ++k) {
-    const std::size_t mask = std::size_t{1} << (kBits - 1 - k);
-    float set = std::numeric_limits<float>::infinity();
-    float clear = std::numeric_limits<float>::infinity();
-    for (std::size_t i = 0; i < kLevels; ++i) {
-      if (i & mask)
-        set = d[i] < set ? d[i] : set;
-      else
-        clear = d[i] < clear ? d[i] : clear;
-    }
-    out[k * stride] = set - clear;
-  }
-}
-
 template <std::size_t kBits>
 void cells_llr(ConstellationOrder order, std::span<const cf32> cells, float* llr) {
   const float* scaled = dvb_t_axis_levels(order).data();
   for (const cf32 c : cells) {
-    axis_llr<kBits>(c.real(), scaled, llr, 2);
-    axis_llr<kBits>(c.imag(), scaled, llr + 1, 2);
+    dsp::max_log_axis<kBits>(scaled, c.real(), llr, 2);
+    dsp::max_log_axis<kBits>(scaled, c.imag(), llr + 1, 2);
     llr += 2 * kBits;
   }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "modulate/ofdm_frame.hpp"
+#include "waveform/ofdm_frame.hpp"
 #include "multicarrier/config.hpp"
 
 namespace vatel::testing {
@@ -19,22 +20,22 @@ inline multicarrier::OfdmConfig frame_config(float fs = 1.0e6f) {
       .value();
 }
 
-inline modulate::ofdm_frame::Mcs mcs(multicarrier::ConstellationOrder c,
+inline waveform::ofdm_frame::Mcs mcs(multicarrier::ConstellationOrder c,
                                      fec::InnerFec inner = fec::InnerFec::none(),
                                      fec::OuterFec outer = fec::OuterFec::none()) {
   return {outer, inner, c};
 }
 
 // BPSK, QPSK, 16- and 64-QAM with LDPC n512r12 and BCH t = 8.
-inline std::vector<modulate::ofdm_frame::Mcs> default_ladder() {
-  return modulate::ofdm_frame::default_ladder();
+inline std::vector<waveform::ofdm_frame::Mcs> default_ladder() {
+  return waveform::ofdm_frame::default_ladder();
 }
 
 }  // namespace vatel::testing
 
-namespace vatel::modulate::ofdm_frame {
+namespace vatel::waveform::ofdm_frame {
 inline void PrintTo(const FramePacket& p, std::ostream* os) {
   *os << "{" << p.payload.size() << " bytes, seq " << p.sequence_num << ", mcs "
       << int(p.mcs_index) << ", flags " << int(p.flags) << "}";
 }
-}  // namespace vatel::modulate::ofdm_frame
+}  // namespace vatel::waveform::ofdm_frame

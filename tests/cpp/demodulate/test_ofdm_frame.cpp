@@ -8,7 +8,8 @@
 
 #include "../frame_link_fixture.hpp"
 #include "demodulate/ofdm_frame.hpp"
-#include "modulate/constellation.hpp"
+#include "demodulate/ofdm_frame_stream.hpp"
+#include "dsp/constellation.hpp"
 #include "multicarrier/symbol_fft.hpp"
 
 namespace vatel::demodulate::ofdm_frame {
@@ -135,7 +136,7 @@ TEST(CommonPhase, ConstantRotationIsMeasuredAndRemoved) {
   std::vector<cf32> points(D * count), cells(D * count);
   const cf32 turn = std::polar(1.0f, 0.3f);
   for (std::size_t i = 0; i < points.size(); ++i) {
-    points[i] = modulate::qpsk_map(rng() & 1, rng() & 1);
+    points[i] = dsp::qpsk_map(rng() & 1, rng() & 1);
     cells[i] = points[i] * turn;
   }
   FrameScratch scratch;
@@ -301,7 +302,7 @@ TEST(OfdmFrameStreamDemod, ConsumesTheFrameAndLeavesNoiseAlone) {
   // The zeros behind the frame can start no frame: no more than a preamble
   // span of them is kept.
   EXPECT_LT(s.buffered(), 144u);
-  EXPECT_TRUE(s.drain().empty());
+  EXPECT_TRUE(s.flush().empty());
   s.clear();
   EXPECT_EQ(s.buffered(), 0u);
 }
@@ -314,7 +315,7 @@ TEST(OfdmFrameStreamDemod, PartialFrameWaitsAndFlushKeepsIt) {
   const std::size_t cut = link.iq.size() - 1;
   EXPECT_TRUE(s.feed(std::span<const cf32>(link.iq).first(cut)).empty());
   const std::size_t held = s.buffered();
-  EXPECT_TRUE(s.drain().empty());
+  EXPECT_TRUE(s.flush().empty());
   EXPECT_EQ(s.buffered(), held);
   EXPECT_EQ(packets_of(s.feed(std::span<const cf32>(link.iq).subspan(cut))),
             std::vector<FramePacket>{sent});

@@ -9,7 +9,7 @@
 #include "core/panic.hpp"
 #include "demodulate/decider.hpp"
 #include "demodulate/ofdm.hpp"
-#include "modulate/constellation.hpp"
+#include "dsp/constellation.hpp"
 
 using namespace vatel;
 using namespace vatel::demodulate::ofdm;
@@ -25,9 +25,9 @@ std::vector<float> brute_llrs(ConstellationOrder c, cf32 cell) {
     std::uint8_t bits[8];
     for (std::size_t b = 0; b < k; ++b) bits[b] = (v >> (k - 1 - b)) & 1u;
     cf32 p;
-    if (c == ConstellationOrder::Bpsk) p = modulate::bpsk_map(bits[0]);
-    else if (c == ConstellationOrder::Qpsk) p = modulate::qpsk_map(bits[0], bits[1]);
-    else p = modulate::qam_map(*modulate::qam_table(1u << k), bits);
+    if (c == ConstellationOrder::Bpsk) p = dsp::bpsk_map(bits[0]);
+    else if (c == ConstellationOrder::Qpsk) p = dsp::qpsk_map(bits[0], bits[1]);
+    else p = dsp::qam_map(*dsp::qam_table(1u << k), bits);
     // Per axis, as the demapper measures.
     const std::size_t half = k / 2;
     for (std::size_t b = 0; b < k; ++b) {
@@ -139,8 +139,8 @@ TEST(EvmDb, AbsentCasesAndTheOnePercentRule) {
     for (auto& x : b) x = gen() & 1;
     std::vector<cf32> cell(64);
     for (std::size_t i = 0; i < 64; ++i) {
-      cf32 r = c == ConstellationOrder::Bpsk ? modulate::bpsk_map(b[i])
-                                             : modulate::qam_map(*modulate::qam_table(1u << k), &b[i * k]);
+      cf32 r = c == ConstellationOrder::Bpsk ? dsp::bpsk_map(b[i])
+                                             : dsp::qam_map(*dsp::qam_table(1u << k), &b[i * k]);
       // An error at right angles with |e|^2 = 0.01 |r|^2.
       cell[i] = r + cf32(-r.imag(), r.real()) * 0.1f;
     }
@@ -162,9 +162,9 @@ TEST(DecideCells, InvertTheMappers) {
     for (auto& x : bits) x = gen() & 1;
     std::vector<cf32> cells(50);
     for (std::size_t i = 0; i < 50; ++i)
-      cells[i] = c == ConstellationOrder::Bpsk   ? modulate::bpsk_map(bits[i])
-                 : c == ConstellationOrder::Qpsk ? modulate::qpsk_map(bits[2 * i], bits[2 * i + 1])
-                                                 : modulate::qam_map(*modulate::qam_table(1u << k), &bits[i * k]);
+      cells[i] = c == ConstellationOrder::Bpsk   ? dsp::bpsk_map(bits[i])
+                 : c == ConstellationOrder::Qpsk ? dsp::qpsk_map(bits[2 * i], bits[2 * i + 1])
+                                                 : dsp::qam_map(*dsp::qam_table(1u << k), &bits[i * k]);
     decide_cells(c, cells, back.data());
     EXPECT_EQ(back, bits) << int(c);
   }
@@ -179,7 +179,7 @@ TEST(DecideCells, KernelBuildsGiveTheSameBits) {
   cells[5] = {NAN, 0.1f};
   cells[6] = {0.0f, -0.0f};
   cells[7] = {INFINITY, -INFINITY};
-  const auto* t = modulate::qam_table(64);
+  const auto* t = dsp::qam_table(64);
   cells[8] = {t->threshold[2], t->threshold[5]};  // on a threshold: the lower position
   for (ConstellationOrder c : {ConstellationOrder::Bpsk, ConstellationOrder::Qpsk,
                                ConstellationOrder::Qam16, ConstellationOrder::Qam64,
@@ -191,7 +191,7 @@ TEST(DecideCells, KernelBuildsGiveTheSameBits) {
     EXPECT_EQ(a, b) << int(c);
     if (k >= 4) {  // the point-by-point decider
       for (std::size_t i = 0; i < cells.size(); ++i)
-        demodulate::qam_decide(*modulate::qam_table(1u << k), cells[i], one.data() + i * k);
+        demodulate::qam_decide(*dsp::qam_table(1u << k), cells[i], one.data() + i * k);
       EXPECT_EQ(a, one) << int(c);
     }
   }
@@ -206,7 +206,7 @@ TEST(DecideCells, VectorQamDeciderMatchesThePortableOneAtEveryLengthAndEdge) {
   for (ConstellationOrder c :
        {ConstellationOrder::Qam16, ConstellationOrder::Qam64, ConstellationOrder::Qam256}) {
     const std::size_t k = multicarrier::bits_per_point(c);
-    const auto* t = modulate::qam_table(1u << k);
+    const auto* t = dsp::qam_table(1u << k);
     std::vector<float> v = {0.0f, -0.0f, INFINITY, -INFINITY, NAN, -NAN, 3.0f, -3.0f};
     for (unsigned i = 0; i + 1 < t->levels; ++i) {
       const float thr = t->threshold[i];

@@ -93,7 +93,7 @@ TEST(QamDemod, SameBitsAsThePointByPointDecider) {
   std::mt19937 rng(3);
   std::normal_distribution<float> noise(0.0f, 0.8f);
   for (std::uint32_t order : {16u, 64u, 256u}) {
-    const modulate::QamTable& t = *modulate::qam_table(order);
+    const dsp::QamTable& t = *dsp::qam_table(order);
     std::vector<float> v = {0.0f, -0.0f, kInf, -kInf, kNaN, -kNaN, 3.0f, -3.0f};
     for (unsigned i = 0; i + 1 < t.levels; ++i) {
       const float thr = t.threshold[i];

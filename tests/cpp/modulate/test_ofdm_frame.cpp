@@ -89,7 +89,7 @@ TEST(OfdmFrameMod, SectionsAreThePreambleAndFreshSymbolModulators) {
   const auto table = testing::default_ladder();
   fec::CodecCache cache;
   const auto burst = make(cfg, table).modulate_frame(packet(40, 2), 9);
-  const auto pre = sync::ofdm_sync::generate_ofdm_preamble(frame_preamble(cfg, 4, 16), cfg);
+  const auto pre = waveform::ofdm_preamble::generate_ofdm_preamble(waveform::ofdm_frame::frame_preamble(cfg, 4, 16), cfg);
   ASSERT_EQ(pre.size(), 144u);
   EXPECT_TRUE(std::equal(pre.begin(), pre.end(), burst.begin()));
   const auto coded = fec::encode_chain_stages(packet(40).payload, cfg.payload_crc, table[2].outer_fec,

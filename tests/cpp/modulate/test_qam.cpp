@@ -113,7 +113,7 @@ TEST(QamMod, CarrierGainAndBlockSplit) {
 TEST(QamMod, PortableAndFmaKernelsAgree) {
   if (!core::cpu_has_fma()) GTEST_SKIP() << "no FMA on this CPU";
   const auto bits = random_bits(8 * 3000, 3);
-  const QamTable& t = *qam_table(256);
+  const dsp::QamTable& t = *dsp::qam_table(256);
   dsp::Rotator a(1000.0f, 8000.0f), b(1000.0f, 8000.0f);
   std::vector<cf32> ya(3000), yb(3000);
   qam_mod_kernel_portable(a, t, bits.data(), ya.data(), 3000, 0.7f);

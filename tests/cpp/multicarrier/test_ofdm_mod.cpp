@@ -48,9 +48,9 @@ TEST(OfdmMod, SpectrumOfEverySymbolIsThePlacedCells) {
       for (std::size_t k = 0; k < grid.data_bins.size(); ++k) {
         const std::uint8_t* q = sb.data() + k * per;
         cf32 point;
-        if (per == 1) point = modulate::bpsk_map(q[0]);
-        else if (per == 2) point = modulate::qpsk_map(q[0], q[1]);
-        else point = modulate::qam_map(*modulate::qam_table(1u << per), q);
+        if (per == 1) point = dsp::bpsk_map(q[0]);
+        else if (per == 2) point = dsp::qpsk_map(q[0], q[1]);
+        else point = dsp::qam_map(*dsp::qam_table(1u << per), q);
         EXPECT_NEAR(std::abs(X[grid.data_bins[k]] - point), 0.0f, 1e-5) << s << " " << k;
       }
     }
@@ -64,8 +64,8 @@ TEST(OfdmMod, MixKernelsAgreeBitForBit) {
   for (auto& v : a) v = {d(gen), d(gen)};
   std::vector<cf32> b = a;
   dsp::Rotator ra(1234.5f, 1e5f), rb = ra;
-  modulate::ofdm_mix_kernel_portable(ra, a.data(), a.size(), 0.7f);
-  modulate::ofdm_mix_kernel_fma(rb, b.data(), b.size(), 0.7f);
+  dsp::mix_kernel_portable(ra, a.data(), a.data(), a.size(), 0.7f);
+  dsp::mix_kernel_fma(rb, b.data(), b.data(), b.size(), 0.7f);
   EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(cf32)), 0);
   EXPECT_EQ(ra.counter, rb.counter);
 }

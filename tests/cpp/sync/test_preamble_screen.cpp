@@ -22,7 +22,7 @@ std::vector<cf32> test_signal(std::mt19937& rng) {
   ofdm_sync::OfdmPreambleParams params;
   params.num_repeats = 4;
   params.repeat_len = 16;
-  const auto pre = ofdm_sync::generate_ofdm_preamble(params, cfg);
+  const auto pre = waveform::ofdm_preamble::generate_ofdm_preamble(params, cfg);
   std::normal_distribution<float> g(0.0f, 0.02f);
   std::vector<cf32> x(20000);
   for (cf32& v : x) v = {g(rng), g(rng)};

@@ -9,7 +9,7 @@
 #include "demodulate/decider.hpp"
 #include "dsp/rotator.hpp"
 #include "modulate/bpsk.hpp"
-#include "modulate/constellation.hpp"
+#include "dsp/constellation.hpp"
 
 using vatel::cf32;
 using namespace vatel;
@@ -81,9 +81,9 @@ TEST(Rotator, FmaAndPortableKernelsAgreeBitForBit) {
 }
 
 TEST(Qam, ScalesAndLevelAnchors) {
-  const auto* q16 = modulate::qam_table(16);
-  const auto* q64 = modulate::qam_table(64);
-  const auto* q256 = modulate::qam_table(256);
+  const auto* q16 = dsp::qam_table(16);
+  const auto* q64 = dsp::qam_table(64);
+  const auto* q256 = dsp::qam_table(256);
   ASSERT_NE(q16, nullptr);
   EXPECT_EQ(q16->scale, 0.31622776f);
   EXPECT_EQ(q64->scale, 0.15430336f);
@@ -94,13 +94,13 @@ TEST(Qam, ScalesAndLevelAnchors) {
   for (int b = 0; b < 8; ++b) EXPECT_EQ(q64->level[b], static_cast<float>(l64[b]) * q64->scale);
   const int l256[] = {-15, -13, -9, -11, -1, -3, -7, -5, 15, 13, 9, 11, 1, 3, 7, 5};
   for (int b = 0; b < 16; ++b) EXPECT_EQ(q256->level[b], static_cast<float>(l256[b]) * q256->scale);
-  EXPECT_EQ(modulate::qam_table(32), nullptr);
+  EXPECT_EQ(dsp::qam_table(32), nullptr);
 }
 
 TEST(Qam, MapperAndDeciderAnchors) {
-  const auto& t = *modulate::qam_table(16);
+  const auto& t = *dsp::qam_table(16);
   const std::uint8_t bits[] = {1, 0, 0, 1};
-  const cf32 p = modulate::qam_map(t, bits);
+  const cf32 p = dsp::qam_map(t, bits);
   EXPECT_EQ(p.real(), 0.94868326f);
   EXPECT_EQ(p.imag(), -0.31622776f);
   std::uint8_t out[8];  // room for any order the runtime dispatch could pick
@@ -115,21 +115,21 @@ TEST(Qam, MapperAndDeciderAnchors) {
 
 TEST(Qam, DeciderInvertsMapperForEveryPoint) {
   for (unsigned order : {16u, 64u, 256u}) {
-    const auto& t = *modulate::qam_table(order);
+    const auto& t = *dsp::qam_table(order);
     const unsigned nb = 2 * t.bits_per_axis;
     for (unsigned v = 0; v < order; ++v) {
       std::uint8_t in[8], out[8];
       for (unsigned k = 0; k < nb; ++k) in[k] = static_cast<std::uint8_t>(((v >> (nb - 1 - k)) & 1u) | 2u);
-      demodulate::qam_decide(t, modulate::qam_map(t, in), out);
+      demodulate::qam_decide(t, dsp::qam_map(t, in), out);
       for (unsigned k = 0; k < nb; ++k) ASSERT_EQ(out[k], in[k] & 1u) << order << " " << v;
     }
   }
 }
 
 TEST(Psk, MappersAndDeciders) {
-  EXPECT_EQ(modulate::bpsk_map(2), cf32(1.0f, 0.0f));
-  EXPECT_EQ(modulate::bpsk_map(3), cf32(-1.0f, 0.0f));
-  EXPECT_EQ(modulate::qpsk_map(0, 1), cf32(0.70710677f, -0.70710677f));
+  EXPECT_EQ(dsp::bpsk_map(2), cf32(1.0f, 0.0f));
+  EXPECT_EQ(dsp::bpsk_map(3), cf32(-1.0f, 0.0f));
+  EXPECT_EQ(dsp::qpsk_map(0, 1), cf32(0.70710677f, -0.70710677f));
   EXPECT_EQ(demodulate::bpsk_decide({-0.0f, 0.0f}), 0);
   EXPECT_EQ(demodulate::bpsk_decide({NAN, 0.0f}), 0);
   std::uint8_t two[2];

@@ -1,8 +1,8 @@
-#include "modulate/mcs.hpp"
+#include "waveform/mcs.hpp"
 
 #include <string>
 
-namespace vatel::modulate::ofdm_frame {
+namespace vatel::waveform::ofdm_frame {
 
 using multicarrier::quoted;
 
@@ -57,4 +57,4 @@ core::Result<Mcs> mcs_from_keywords(std::string_view constellation, std::string_
   return Mcs{{*outer, outer_a, outer_b}, inner.value(), order.value()};
 }
 
-}  // namespace vatel::modulate::ofdm_frame
+}  // namespace vatel::waveform::ofdm_frame

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vatel::modulate::ofdm_frame {
+namespace vatel::waveform::ofdm_frame {
 
 struct FramePacket {
   std::vector<std::uint8_t> payload;
@@ -15,4 +15,4 @@ struct FramePacket {
   friend bool operator==(const FramePacket&, const FramePacket&) = default;
 };
 
-}  // namespace vatel::modulate::ofdm_frame
+}  // namespace vatel::waveform::ofdm_frame

@@ -9,7 +9,7 @@
 #include "core/cpu.hpp"
 #include "core/types.hpp"
 
-namespace vatel::modulate {
+namespace vatel::dsp {
 
 // 1/sqrt(2) as the nearest 32-bit float: the QPSK component magnitude.
 inline constexpr float kQpskC = 0.70710677f;
@@ -48,4 +48,4 @@ VATEL_INLINE cf32 qam_map(const QamTable& t, const std::uint8_t* bits) {
   return {t.level[bi], t.level[bq]};
 }
 
-}  // namespace vatel::modulate
+}  // namespace vatel::dsp

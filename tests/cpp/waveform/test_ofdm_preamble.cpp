@@ -7,10 +7,10 @@
 #include "core/panic.hpp"
 #include "multicarrier/config.hpp"
 #include "multicarrier/fft.hpp"
-#include "sync/ofdm_sync.hpp"
+#include "waveform/ofdm_preamble.hpp"
 
 using namespace vatel;
-using namespace vatel::sync::ofdm_sync;
+using namespace vatel::waveform::ofdm_preamble;
 
 TEST(PseudoRandomUnitSequence, SignsOfTheFirstElements) {
   struct Case { std::uint64_t seed; int signs[4][2]; };

@@ -1,6 +1,6 @@
-#include "modulate/constellation.hpp"
+#include "dsp/constellation.hpp"
 
-namespace vatel::modulate {
+namespace vatel::dsp {
 namespace {
 
 QamTable make_table(unsigned order, unsigned m, float energy) {
@@ -33,4 +33,4 @@ const QamTable* qam_table(unsigned order) noexcept {
   }
 }
 
-}  // namespace vatel::modulate
+}  // namespace vatel::dsp

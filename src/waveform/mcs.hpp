@@ -12,7 +12,7 @@
 #include "fec/frame.hpp"
 #include "multicarrier/config.hpp"
 
-namespace vatel::modulate::ofdm_frame {
+namespace vatel::waveform::ofdm_frame {
 
 struct Mcs {
   fec::OuterFec outer_fec{};
@@ -39,4 +39,4 @@ core::Result<Mcs> mcs_from_keywords(std::string_view constellation, std::string_
                                     std::string_view inner_code, std::string_view outer_kind,
                                     std::uint64_t outer_a, std::uint64_t outer_b);
 
-}  // namespace vatel::modulate::ofdm_frame
+}  // namespace vatel::waveform::ofdm_frame

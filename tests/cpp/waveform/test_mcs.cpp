@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "modulate/mcs.hpp"
+#include "waveform/mcs.hpp"
 
-namespace vatel::modulate::ofdm_frame {
+namespace vatel::waveform::ofdm_frame {
 namespace {
 
 using fec::InnerFec;
@@ -79,4 +79,4 @@ TEST(Mcs, ParsersMatchExactly) {
 }
 
 }  // namespace
-}  // namespace vatel::modulate::ofdm_frame
+}  // namespace vatel::waveform::ofdm_frame
