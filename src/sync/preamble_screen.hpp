@@ -65,15 +65,16 @@ class PreambleScreen {
  private:
   std::size_t repeats_ = 0;
   std::size_t len_ = 0;
-  // Per-sample lag products and energies of one block.
+  // Per-sample products and energies of one block: with the sample L later,
+  // and with those L/2 and L/4 later for the line test.
   std::vector<double> lag_re_, lag_im_, energy_;
 
-  // The products with the samples L/2 and L/4 later, for the n samples of a
-  // block from a on.
-  void line_products(const cf32* a, std::size_t n);
   std::size_t half_ = 1;     // L/2
   std::size_t quarter_ = 1;  // L/4
   std::vector<double> half_re_, half_im_, quarter_re_, quarter_im_;
+  // The last block scanned ended inside a run of one-line starts.  Only the
+  // order in which the next block is scanned depends on it.
+  bool line_first_ = false;
 };
 
 }  // namespace vatel::sync
