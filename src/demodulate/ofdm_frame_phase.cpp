@@ -1,3 +1,5 @@
+// The common-phase tracker of the COFDM frame receivers: a decision-directed
+// loop through an equalised section and the straight line fitted to it.
 #include <cmath>
 
 #include "demodulate/ofdm.hpp"
