@@ -51,22 +51,15 @@ std::vector<StreamResult> OfdmFrameStreamDemod::feed(std::span<const cf32> iq) {
   return flush();
 }
 
-std::optional<std::size_t> OfdmFrameStreamDemod::earliest_preamble(std::span<const cf32> buf,
-                                                                  std::size_t& scan) {
+std::optional<std::size_t> OfdmFrameStreamDemod::earliest_preamble(std::span<const cf32> buf) {
   // Positions d with d + A <= length can be judged now, and their scores
   // will not change with more samples.
   const std::size_t end = buf.size() - span_ + 1;
-  while (scan < end) {
+  for (std::size_t scan = 0; scan < end;) {
     const auto hit = screen_.first(buf, scan, end, score_threshold);
-    if (!hit) {
-      scan = end;
-      return std::nullopt;
-    }
+    if (!hit) break;
     const auto exact = sync::ofdm_sync::ofdm_sync(buf, fs_, segments_, *hit, *hit + 1);
-    if (!exact.empty() && exact.front().score >= score_threshold) {
-      scan = *hit;
-      return *hit;
-    }
+    if (!exact.empty() && exact.front().score >= score_threshold) return *hit;
     scan = *hit + 1;
   }
   return std::nullopt;
@@ -162,11 +155,10 @@ std::vector<StreamResult> OfdmFrameStreamDemod::flush() {
   wait_for_ = 0;
   while (buffer_.size() >= span_ + symbol_) {
     const std::span<const cf32> buf = buffer_.view();
-    std::size_t scan = 0;
-    const auto earliest = earliest_preamble(buf, scan);
+    const auto earliest = earliest_preamble(buf);
     if (!earliest) {
-      // No start before the scan position can ever be found: those samples go.
-      buffer_.consume(scan);
+      // None of the starts judged can ever start a frame: those samples go.
+      buffer_.consume(buf.size() - span_ + 1);
       break;
     }
     Step step = decode_at(buf, *earliest);

@@ -44,9 +44,9 @@ class OfdmFrameStreamDemod {
 
  private:
   OfdmFrameStreamDemod() = default;
-  // The earliest start at or after `scan` whose exact score is kept; none
-  // with `scan` moved past every position examined.
-  std::optional<std::size_t> earliest_preamble(std::span<const cf32> buf, std::size_t& scan);
+  // The earliest start whose exact score is kept, among those that can be
+  // judged now (d + A <= buf.size()); none when there is none.
+  std::optional<std::size_t> earliest_preamble(std::span<const cf32> buf);
   // What one preamble gave: a result and the samples it consumes, or none
   // and the buffer length the frame needs (positions relative to `buf`).
   struct Step {

@@ -21,18 +21,19 @@ PreambleScreen::PreambleScreen(std::size_t num_repeats, std::size_t repeat_len)
   quarter_ = std::max<std::size_t>(repeat_len / 4, 1);
 }
 
-namespace {
-
-// The per-sample products of the n samples from a on that a block needs:
-// with the sample L later (kLag), with the samples L/2 and L/4 later
-// (kLine), and the energies of n + L samples (kEnergy).
 template <bool kLag, bool kLine, bool kEnergy>
-void fill_products(const cf32* a, std::size_t n, std::size_t L, std::size_t half,
-                   std::size_t quarter, double* lag_re, double* lag_im, double* half_re,
-                   double* half_im, double* quarter_re, double* quarter_im, double* energy) {
+void PreambleScreen::fill(const cf32* a, std::size_t n) {
+  const std::size_t L = len_;
   const cf32* c = a + L;
-  const cf32* h = a + half;
-  const cf32* q = a + quarter;
+  const cf32* h = a + half_;
+  const cf32* q = a + quarter_;
+  double* lag_re = lag_re_.data();
+  double* lag_im = lag_im_.data();
+  double* half_re = half_re_.data();
+  double* half_im = half_im_.data();
+  double* quarter_re = quarter_re_.data();
+  double* quarter_im = quarter_im_.data();
+  double* energy = energy_.data();
   for (std::size_t i = 0; i < n; ++i) {
     const double ar = a[i].real(), ai = a[i].imag();
     if constexpr (kLag) {
@@ -53,8 +54,6 @@ void fill_products(const cf32* a, std::size_t n, std::size_t L, std::size_t half
   if constexpr (kEnergy)
     for (std::size_t i = n; i < n + L; ++i) energy[i] = std::norm(std::complex<double>(a[i]));
 }
-
-}  // namespace
 
 std::optional<std::size_t> PreambleScreen::first(std::span<const cf32> iq, std::size_t from,
                                                  std::size_t to, float threshold) {
@@ -83,11 +82,6 @@ std::optional<std::size_t> PreambleScreen::first(std::span<const cf32> iq, std::
       v->resize(n);
     energy_.resize(n + L);
     const cf32* a = x + b;
-    const auto fill = [&]<bool kLag, bool kLine, bool kEnergy>() {
-      fill_products<kLag, kLine, kEnergy>(a, n, L, half_, quarter_, lag_re_.data(), lag_im_.data(),
-                                          half_re_.data(), half_im_.data(), quarter_re_.data(),
-                                          quarter_im_.data(), energy_.data());
-    };
     const double* lag_re = lag_re_.data();
     const double* lag_im = lag_im_.data();
     const double* energy = energy_.data();
@@ -106,7 +100,6 @@ std::optional<std::size_t> PreambleScreen::first(std::span<const cf32> iq, std::
       return s;
     };
     Sums s;
-    const auto restart = [&](std::size_t k) { s = sums_at(k); };
     // The values that enter and leave the sums of start k when it moves on.
     const double* lag_re_in = lag_re + W;
     const double* lag_im_in = lag_im + W;
@@ -171,38 +164,34 @@ std::optional<std::size_t> PreambleScreen::first(std::span<const cf32> iq, std::
     bool have_line = line_first_;
     line_first_ = false;
     if (have_line) {
-      fill.template operator()<false, true, true>();
+      fill<false, true, true>(a, n);
       const auto [end, one_line] = line_run(0);
       if (one_line) {
         line_first_ = true;
         continue;
       }
-      fill.template operator()<true, false, false>();
+      fill<true, false, false>(a, n);
       k = end;
-      restart(k);
-      if (passes()) return b + k;
-      if (k + 1 == m) continue;
-      advance(k++);
     } else {
-      fill.template operator()<true, false, true>();
-      restart(0);
+      fill<true, false, true>(a, n);
     }
+    s = sums_at(k);
     for (;;) {
       // The scan of the starts that fail the score: in noise, nearly all.
       while (!passes() && k + 1 != m) advance(k++);
       if (!passes()) break;  // the block's last start
       if (!have_line) {
-        fill.template operator()<false, true, false>();
+        fill<false, true, false>(a, n);
         have_line = true;
       }
       const auto [end, one_line] = line_run(k);
-      k = end;
-      restart(k);
       if (one_line) {
         // Through the block's last start: the tone is likely to go on.
         line_first_ = true;
         break;
       }
+      k = end;
+      s = sums_at(k);
       if (passes()) return b + k;
       if (k + 1 == m) break;
       advance(k++);

@@ -72,6 +72,11 @@ class PreambleScreen {
   std::size_t half_ = 1;     // L/2
   std::size_t quarter_ = 1;  // L/4
   std::vector<double> half_re_, half_im_, quarter_re_, quarter_im_;
+  // The per-sample products of the n samples of a block from a on (the
+  // vectors sized for them): with the sample L later (kLag), with those L/2
+  // and L/4 later (kLine), and the energies of n + L samples (kEnergy).
+  template <bool kLag, bool kLine, bool kEnergy>
+  void fill(const cf32* a, std::size_t n);
   // The last block scanned ended inside a run of one-line starts.  Only the
   // order in which the next block is scanned depends on it.
   bool line_first_ = false;
