@@ -21,28 +21,24 @@
     }                                                                     \
   } while (0)
 
-// Expects `stmt` to stop with a Panic whose message contains `text`.
-#define EXPECT_PANIC_HAS(stmt, text)                                      \
+// Expects `stmt` to throw `type` (a class with message()) whose message
+// contains `text`.
+#define EXPECT_THROW_HAS(stmt, type, text)                                \
   do {                                                                    \
     try {                                                                 \
       stmt;                                                               \
-      ADD_FAILURE() << "no panic from " #stmt;                            \
-    } catch (const ::vatel::core::Panic& p) {                             \
-      EXPECT_NE(p.message().find(text), std::string::npos) << p.message();   \
-    }                                                                     \
-  } while (0)
-
-// Expects `stmt` to stop with a size too large to allocate (the caller's
-// MemoryError) whose message contains `text`.
-#define EXPECT_TOO_LARGE(stmt, text)                                      \
-  do {                                                                    \
-    try {                                                                 \
-      stmt;                                                               \
-      ADD_FAILURE() << "no SizeTooLarge from " #stmt;                     \
-    } catch (const ::vatel::core::SizeTooLarge& e) {                      \
+      ADD_FAILURE() << "no " #type " from " #stmt;                        \
+    } catch (const type& e) {                                             \
       EXPECT_NE(e.message().find(text), std::string::npos) << e.message(); \
     }                                                                     \
   } while (0)
+
+// Expects `stmt` to stop with a Panic whose message contains `text`.
+#define EXPECT_PANIC_HAS(stmt, text) EXPECT_THROW_HAS(stmt, ::vatel::core::Panic, text)
+
+// Expects `stmt` to stop with a size too large to allocate (the caller's
+// MemoryError) whose message contains `text`.
+#define EXPECT_TOO_LARGE(stmt, text) EXPECT_THROW_HAS(stmt, ::vatel::core::SizeTooLarge, text)
 
 namespace vatel::fec::test {
 
