@@ -1,6 +1,7 @@
 #include "demodulate/psk31_sync.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -30,9 +31,15 @@ std::size_t bin_count(float base_hz, float max_hz) {
 
 // The best of `lanes` equally spaced angles from `first` by `spacing` (at most
 // `last`): the angle whose phasor, stepped backwards, gathers the most power
-// from z.  The kernel's extra lanes are padding and are never chosen.
-float best_angle(const std::vector<cf32>& z, float first, float spacing, std::size_t lanes, float last,
-                 std::vector<float>& step_re, std::vector<float>& step_im, std::vector<float>& power) {
+// from z, with that log power.  The kernel's extra lanes are padding and are
+// never chosen.
+struct Line {
+  float angle = 0.0f;
+  float log_power = 0.0f;
+};
+
+Line best_angle(const std::vector<cf32>& z, float first, float spacing, std::size_t lanes, float last,
+                std::vector<float>& step_re, std::vector<float>& step_im, std::vector<float>& power) {
   const std::size_t padded = (lanes + waterfall::kKernelLanes - 1) / waterfall::kKernelLanes * waterfall::kKernelLanes;
   step_re.resize(padded);
   step_im.resize(padded);
@@ -45,7 +52,26 @@ float best_angle(const std::vector<cf32>& z, float first, float spacing, std::si
   std::size_t best = 0;
   for (std::size_t g = 1; g < lanes; ++g)
     if (power[g] > power[best]) best = g;
-  return std::min(first + static_cast<float>(best) * spacing, last);
+  return {std::min(first + static_cast<float>(best) * spacing, last), power[best]};
+}
+
+// The strongest line of z within +-limit radians per sum: a grid at half the
+// resolution of the sums finds the main lobe; each further pass spreads the
+// kernel's 16 lanes over one spacing either side of the best angle so far,
+// 7.5 times finer.
+Line strongest_line(const std::vector<cf32>& z, float limit, std::vector<float>& step_re,
+                    std::vector<float>& step_im, std::vector<float>& power) {
+  const float rayleigh = 6.2831855f / static_cast<float>(z.size());
+  const std::size_t lanes = static_cast<std::size_t>(std::ceil(2.0f * limit / (0.5f * rayleigh))) + 1;
+  float spacing = 2.0f * limit / static_cast<float>(lanes - 1);
+  Line line = best_angle(z, -limit, spacing, lanes, limit, step_re, step_im, power);
+  for (int pass = 0; pass < 3; ++pass) {
+    const float first = std::max(line.angle - spacing, -limit);
+    const float last = std::min(line.angle + spacing, limit);
+    spacing = (last - first) / static_cast<float>(waterfall::kKernelLanes - 1);
+    line = best_angle(z, first, spacing, waterfall::kKernelLanes, last, step_re, step_im, power);
+  }
+  return line;
 }
 
 }  // namespace
@@ -54,13 +80,13 @@ float refine_carrier(std::span<const cf32> iq, float fs, float centre_hz) {
   const std::size_t sps = waveform::psk31::samples_per_symbol(fs);
   // Sums over half a symbol, one every eighth of a symbol.  Half a symbol is
   // short enough that both lines of an idle station (steady reversals,
-  // 15.625 Hz either side of its carrier) pass nearly alike wherever it sits
-  // in the bin (whole-symbol sums weaken the far line until the near one's
-  // square looks like the carrier), and long enough to keep a station a few
-  // bins away from mixing with the wanted one.  Eight sums a symbol keep
-  // such a station's products from folding into the band searched, and turn
-  // the squared line, at most 31.25 Hz, by at most an eighth of a turn per
-  // sum: no ambiguity.
+  // 15.625 Hz either side of its carrier) pass nearly alike when it sits in
+  // the sums' own bin (whole-symbol sums weaken the far line until the near
+  // one's square looks like the carrier), and long enough to keep a station
+  // a few bins away from mixing with the wanted one.  Eight sums a symbol
+  // keep such a station's products from folding into the band searched, and
+  // turn the squared line, at most 31.25 Hz from the sums' centre, by at
+  // most an eighth of a turn per sum: no ambiguity.
   const std::size_t hop = sps / 8;
   if (hop == 0) return centre_hz;
   constexpr std::size_t kHopsPerSum = 4;
@@ -80,46 +106,64 @@ float refine_carrier(std::span<const cf32> iq, float fs, float centre_hz) {
     }
     block[b] = {re, im};
   }
-  std::vector<cf32> z(n);
+
+  // A station is measured from its own bin and from either bin beside it:
+  // idle reversals whose power falls into a neighbouring bin make the run
+  // there, and seen from that bin's centre the half-symbol sums pass the
+  // near line far better than the far one, so that the near line's square
+  // outweighs the carrier's.  Sums centred on each of the three bins in
+  // turn, the station's own gives the strongest squared line: it passes both
+  // of the reversals' lines alike, and their product is the carrier's line,
+  // twice as strong as either square.
+  constexpr float kCentres[3] = {0.0f, -kBinHz, kBinHz};
+  std::array<std::vector<cf32>, 3> z;
+  std::vector<cf32> turned(blocks);
   float energy = 0.0f;
-  for (std::size_t m = 0; m < n; ++m) {
-    float re = 0.0f, im = 0.0f;
-    for (std::size_t j = 0; j < kHopsPerSum; ++j) {
-      re += block[m + j].real();
-      im += block[m + j].imag();
+  for (std::size_t c = 0; c < 3; ++c) {
+    const float per_block = (6.2831855f * kCentres[c] * static_cast<float>(hop)) / fs;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      float sn, cs;
+      ::sincosf(-per_block * static_cast<float>(b), &sn, &cs);
+      turned[b] = block[b] * cf32{cs, sn};
     }
-    z[m] = {re, im};
-    energy += re * re + im * im;
+    z[c].resize(n);
+    for (std::size_t m = 0; m < n; ++m) {
+      float re = 0.0f, im = 0.0f;
+      for (std::size_t j = 0; j < kHopsPerSum; ++j) {
+        re += turned[m + j].real();
+        im += turned[m + j].imag();
+      }
+      z[c][m] = {re, im};
+      if (c == 0) energy += re * re + im * im;
+    }
   }
-  // Squared and scaled to a mean magnitude of 1, so that the correlations
-  // stay far from overflow whatever the input level.
+  // Squared and scaled to a mean magnitude of 1 in the station's own bin,
+  // the same scale for all three, so that the correlations stay far from
+  // overflow whatever the input level and their powers compare.
   const float scale = static_cast<float>(n) / energy;
   if (!std::isfinite(energy) || !(energy > 0.0f) || !std::isfinite(scale)) return centre_hz;
-  for (cf32& v : z) {
-    const float re = v.real(), im = v.imag();
-    v = {(re * re - im * im) * scale, (2.0f * re * im) * scale};
-  }
+  for (auto& sums : z)
+    for (cf32& v : sums) {
+      const float re = v.real(), im = v.imag();
+      v = {(re * re - im * im) * scale, (2.0f * re * im) * scale};
+    }
 
   // Angle per sum of the squared line, 2 pi (2 offset) hop / fs: within
-  // +-limit for offsets within half a bin.
+  // +-limit for offsets within half a bin of the sums' centre.
   const float per_hz = (6.2831855f * static_cast<float>(hop)) / fs;
   const float limit = kBinHz * per_hz;
-  // A grid at half the resolution of n sums finds the main lobe of the
-  // strongest line; each further pass spreads the kernel's 16 lanes over one
-  // spacing either side of the best angle so far, 7.5 times finer.
-  const float rayleigh = 6.2831855f / static_cast<float>(n);
-  const std::size_t lanes = static_cast<std::size_t>(std::ceil(2.0f * limit / (0.5f * rayleigh))) + 1;
-  float spacing = 2.0f * limit / static_cast<float>(lanes - 1);
   std::vector<float> step_re, step_im, power;
-  float angle = best_angle(z, -limit, spacing, lanes, limit, step_re, step_im, power);
-  for (int pass = 0; pass < 3; ++pass) {
-    const float first = std::max(angle - spacing, -limit);
-    const float last = std::min(angle + spacing, limit);
-    spacing = (last - first) / static_cast<float>(waterfall::kKernelLanes - 1);
-    angle = best_angle(z, first, spacing, waterfall::kKernelLanes, last, step_re, step_im, power);
+  std::size_t best = 0;
+  Line line;
+  for (std::size_t c = 0; c < 3; ++c) {
+    const Line l = strongest_line(z[c], limit, step_re, step_im, power);
+    if (c == 0 || l.log_power > line.log_power) {
+      line = l;
+      best = c;
+    }
   }
-  const float offset = std::clamp(0.5f * angle / per_hz, -0.5f * kBinHz, 0.5f * kBinHz);
-  return centre_hz + offset;
+  const float offset = std::clamp(0.5f * line.angle / per_hz, -0.5f * kBinHz, 0.5f * kBinHz);
+  return centre_hz + kCentres[best] + offset;
 }
 
 float median_f32(std::vector<float> v) {

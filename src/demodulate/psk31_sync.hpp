@@ -17,7 +17,7 @@ struct Psk31SyncResult {
   std::vector<float> soft_bits;  // from the run's start, at most n_bits
   std::size_t time_sym = 0;      // the run starts at sample time_sym * sps
   std::size_t freq_bin = 0;
-  float carrier_hz = 0.0f;       // measured; within 15.625 Hz of base_hz + freq_bin * 31.25
+  float carrier_hz = 0.0f;       // measured; within 46.875 Hz of base_hz + freq_bin * 31.25
   float score = 0.0f;            // mean log power over the run's cells
 };
 
@@ -32,12 +32,14 @@ float median_f32(std::vector<float> values);
 // hundredths of a hertz at the levels the search finds, at a bounded cost.
 inline constexpr std::size_t kRefineSymbols = 32;
 
-// The carrier of a BPSK31 station in the bin centred on centre_hz, from the
-// first kRefineSymbols symbols of iq: the line that squaring the signal
-// leaves at twice its offset from the centre (squaring removes the phase
-// reversals).  Always within half a bin (15.625 Hz) of centre_hz; centre_hz
-// itself when iq holds less than two symbols (16 eighths of one), or when a
-// sum of it is not finite.
+// The carrier of a PSK31 station whose run lies in the bin centred on
+// centre_hz, from the first kRefineSymbols symbols of iq: the line that
+// squaring the signal leaves at twice the carrier (squaring removes the
+// phase reversals), the strongest such line in this bin or either bin
+// beside it, since a station idling with reversals makes its runs in the
+// bins beside its own.  Always within one and a half bins (46.875 Hz) of
+// centre_hz; centre_hz itself when iq holds less than two symbols (16
+// eighths of one), or when a sum of it is not finite.
 float refine_carrier(std::span<const cf32> iq, float fs, float centre_hz);
 
 // Demodulates the run starting at step time_sym in bin freq_bin into at most

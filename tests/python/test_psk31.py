@@ -583,6 +583,53 @@ def test_a_station_between_two_bins_needs_a_second_grid(rng):
     assert text.decode() in received(iq, fs, best)
 
 
+def opening_station(mode, text, fs, carrier, phase):
+    """A station that opens as the modulators do: the default preamble of 32
+    zeros (reversals in either mode), the text, 32 ones.  Points from the
+    independent models above, shaped along the raised-cosine ramp in
+    float64, on a carrier of `carrier` from `phase`."""
+    enc = v.VaricodeEncoder()
+    enc.push_preamble(32)
+    for b in text:
+        enc.push_byte(b)
+    enc.push_postamble(32)
+    bits = enc.drain_bits().tolist()
+    pts = np.array(bpsk_points(bits) if mode == "bpsk" else qpsk_points(bits))
+    sps = round(fs / 31.25)
+    w = 0.5 - 0.5 * np.cos(np.pi * np.arange(sps) / (sps - 1))
+    shaped = (pts[:-1, None] + w * (pts[1:] - pts[:-1])[:, None]).ravel()
+    return shaped * np.exp(1j * (2 * np.pi * carrier * np.arange(shaped.size) / fs + phase))
+
+
+# A station that opens with its reversals, its symbols lined up with the
+# search's steps or an eighth of a symbol either side: the reversals' power
+# lies 15.625 Hz either side of the carrier, so the runs can form in the bins
+# beside the station's own; the carrier is still its own, and the stream
+# tuned to it decodes from the run's start or half a symbol later.
+@pytest.mark.parametrize("mode", ["bpsk", "qpsk"])
+@pytest.mark.parametrize("carrier", [1000.0, 1008.0, 1025.0, 1040.0, 990.6])
+def test_a_station_opening_with_reversals_is_found_at_its_carrier(mode, carrier, rng):
+    fs, sps = 8000.0, 256
+    text = b"CQ DE K1ABC"
+    for lag in (0, sps // 8, -sps // 8):
+        sig = opening_station(mode, text, fs, carrier, rng.uniform(0, 2 * np.pi))
+        start = 20 * sps + lag
+        # 3 dB in 2500 Hz: at -3 dB the reversals of a station on a bin's
+        # centre often make no run at all, and only its postamble is found.
+        sigma = np.sqrt(np.mean(np.abs(sig) ** 2) * 10 ** (-3.0 / 10) * fs / 2500 / 2)
+        iq = rng.normal(0, sigma, (start + sig.size + 2000, 2)) @ np.array([1, 1j])
+        iq[start:start + sig.size] += sig
+        iq = iq.astype(np.complex64)
+        best = v.best_psk31_sync(v.psk31_sync(iq, fs, 250.0, 2500.0), carrier)
+        assert best is not None, lag
+        assert abs(best["carrier_hz"] - carrier) < 0.5, (lag, best["freq_bin"], best["carrier_hz"])
+        got = []
+        for later in (0, sps // 2):
+            s = v.Psk31Stream(mode, fs, best["carrier_hz"])
+            got.append(s.feed(iq[best["time_sym"] * sps + later:]) + s.flush())
+        assert any(text.decode() in g for g in got), (lag, got)
+
+
 def cand(carrier, t, score=0.0):
     return {"time_sym": t, "freq_bin": 0, "carrier_hz": carrier, "score": score}
 

@@ -54,13 +54,35 @@ TEST(Psk31Sync, RefineCarrierFindsTheStationAnywhereInTheBin) {
       }
 }
 
-TEST(Psk31Sync, RefineCarrierStaysInTheBinAndReadsItsSymbolsOnly) {
+TEST(Psk31Sync, RefineCarrierFindsAStationFromTheBinBesideIt) {
+  // Idle reversals put a station's power 15.625 Hz either side of its
+  // carrier, so its runs can lie in the bins beside its own: measured from
+  // there it is still found at its own carrier, not at the bin's edge.
+  std::mt19937 gen(10);
+  for (const char* kind : {"idle", "data", "steady"})
+    for (const double offset : {0.0, 6.0, -9.5, 14.0})
+      for (const float centre : {1031.25f, 968.75f}) {
+        const auto iq = station(pattern(kind, 40, gen), 8000.0, 1000.0 + offset, 2.1);
+        EXPECT_NEAR(refine_carrier(iq, 8000.0f, centre), 1000.0 + offset, 0.01)
+            << kind << " at " << offset << " from " << centre;
+      }
+}
+
+TEST(Psk31Sync, RefineCarrierStaysNearTheBinAndReadsItsSymbolsOnly) {
   std::mt19937 gen(8);
-  // A station beyond the bin's edge leaves the estimate inside the bin.
-  for (const double carrier : {1040.0, 1020.0, 960.0}) {
+  // A station two bins away or more leaves the estimate within a bin and a
+  // half; beside a station of its own bin, an equally strong one two bins off
+  // does not move it.
+  for (const double carrier : {1070.0, 1100.0, 925.0}) {
     const float got = refine_carrier(station(pattern("data", 40, gen), 8000.0, carrier, 0.2), 8000.0f, 1000.0f);
-    EXPECT_GE(got, 984.375f);
-    EXPECT_LE(got, 1015.625f);
+    EXPECT_GE(got, 953.125f) << carrier;
+    EXPECT_LE(got, 1046.875f) << carrier;
+  }
+  for (const char* kind : {"idle", "data"}) {
+    auto iq = station(pattern(kind, 40, gen), 8000.0, 1003.0, 0.4);
+    const auto other = station(pattern("data", 40, gen), 8000.0, 1065.5, 1.3);
+    for (std::size_t i = 0; i < iq.size(); ++i) iq[i] += other[i];
+    EXPECT_NEAR(refine_carrier(iq, 8000.0f, 1000.0f), 1003.0, 0.05) << kind;
   }
   // Only the first kRefineSymbols symbols count: what follows them is not read.
   auto iq = station(pattern("data", kRefineSymbols, gen), 8000.0, 1004.0, 0.0);
@@ -105,8 +127,9 @@ TEST(Psk31Sync, RecordCandidateBoundsItsSoftBits) {
   record_candidate(out, 40, 10, iq, 1024, 500.0f, 1.5f, 8000.0f);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].soft_bits.size(), 60u);
-  // A constant is no station in the bin at 812.5 Hz: the carrier stays inside.
-  EXPECT_LE(std::fabs(out[0].carrier_hz - 812.5f), 15.625f);
+  // A constant is no station near the bin at 812.5 Hz: the carrier stays
+  // within the bins measured.
+  EXPECT_LE(std::fabs(out[0].carrier_hz - 812.5f), 46.875f);
   record_candidate(out, 40, 10, iq, 5, 500.0f, 1.5f, 8000.0f);
   EXPECT_EQ(out[1].soft_bits.size(), 5u);
   record_candidate(out, 100, 10, iq, 5, 500.0f, 1.5f, 8000.0f);  // starts at the end
