@@ -7,7 +7,7 @@ BUILD := build
 ASAN_BUILD := build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: setup build test test-cpp test-python demo bench bench-quick test-asan fuzz clean
+.PHONY: setup build test test-cpp test-python demo bench bench-quick test-asan test-install fuzz clean
 
 setup:
 	@bash scripts/setup.sh
@@ -43,6 +43,10 @@ test-asan: setup
 	  ASAN_OPTIONS=halt_on_error=1:detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  PYTHONPATH=$(ASAN_BUILD):$(ASAN_BUILD)/tests/python/probe $(PY) -m pytest -q -p no:cacheprovider \
 	  --ignore=tests/python/test_stubs.py tests/python
+
+# `pip install .` into a bare virtual environment, and what it installs.
+test-install: setup
+	@bash scripts/test-install.sh
 
 # The hostile-call sweep for DURATION seconds, from the seeds SEEDS (a list
 # such as 5-9,12; fresh seeds follow), then the leak check.

@@ -2,11 +2,14 @@
 no difference, and a type checker reading them sees the dtypes of the arrays."""
 
 import ast
+import json
 import os
 import pathlib
 import subprocess
 import sys
 import textwrap
+
+import pytest
 
 import vatel_sdr
 
@@ -23,9 +26,26 @@ def run_mypy(module, args, tmp_path):
                           capture_output=True, text=True, timeout=600)
 
 
-def test_stub_and_marker_lie_beside_the_module():
+def test_stub_lies_beside_the_module():
     assert STUB.is_file()
-    assert STUB.with_name("py.typed").is_file()
+
+
+def test_install_puts_the_stubs_beside_the_module_and_no_marker_at_the_top():
+    # What `pip install .` installs is the build's install plan.  A py.typed
+    # at the top of site-packages would claim every module there; the
+    # stub-only package is what type checkers read for a single module.
+    build = STUB.parent
+    meson = pathlib.Path(sys.executable).with_name("meson")
+    if not (build / "meson-info").is_dir() or not meson.exists():
+        pytest.skip("the module was not loaded from a meson build tree")
+    out = subprocess.run([str(meson), "introspect", "--installed", str(build)],
+                         capture_output=True, text=True, check=True)
+    installed = [pathlib.PurePath(p) for p in json.loads(out.stdout).values()]
+    module = next(p for p in installed if p.name.startswith("vatel_sdr.") and p.suffix == ".so")
+    site = module.parent
+    assert site / "vatel_sdr.pyi" in installed
+    assert site / "vatel_sdr-stubs" / "__init__.pyi" in installed
+    assert [p for p in installed if p.name == "py.typed"] == []
 
 
 def test_stubtest_finds_no_difference(tmp_path):
