@@ -330,7 +330,10 @@ const FunctionDef& psk31_sync_function() {
       "peak_margin_db dB above the median floor. Returns at most max_cand dicts, best first: "
       "\"time_sym\", \"freq_bin\" (ints), \"carrier_hz\", \"score\" (floats) and "
       "\"soft_bits\" (float32 array of at most n_bits BPSK31 soft values from the run's "
-      "start). A search too large to hold raises ValueError.");
+      "start). \"carrier_hz\" is the station's carrier, measured from the run's first symbols "
+      "in its bin or a bin beside it (within 46.875 Hz of base_hz + freq_bin * 31.25; a station "
+      "idling with reversals makes its runs beside its own bin). A search too large to hold "
+      "raises ValueError.");
   return def;
 }
 const FunctionDef& best_psk31_sync_function() {
